@@ -1,0 +1,16 @@
+# ktutils_set_warnings(<target>)
+# The project's warning set; -Werror only when KTUTILS_WARNINGS_AS_ERRORS is on
+# (CI), so a newer compiler's new warning never breaks a user's build.
+function(ktutils_set_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(KTUTILS_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+    if(KTUTILS_WARNINGS_AS_ERRORS)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()

@@ -1,0 +1,10 @@
+#pragma once
+
+// The one header host programs include: the message codec, the records and
+// lists it carries, the library version and the error-code names.
+#include "library/ktu_error.h"
+#include "library/ktu_version.h"
+#include "protocol/ktu_message2.h"
+#include "protocol/ktu_message_types.h"
+#include "protocol/ktu_records.h"
+#include "protocol/xlist.h"

@@ -1,0 +1,37 @@
+#include "library/ktu_error.h"
+
+const char* KTERRToString(KTERR code) {
+    switch (code) {
+        case KT_OK: return "KT_OK";
+        case KTERR_GENERIC: return "KTERR_GENERIC";
+        case KTERR_INVALIDMODULE: return "KTERR_INVALIDMODULE";
+        case KTERR_INVALIDPARAMETER: return "KTERR_INVALIDPARAMETER";
+        case KTERR_INVALIDDLL: return "KTERR_INVALIDDLL";
+        case KTERR_INITFAILED: return "KTERR_INITFAILED";
+        case KTERR_NOMODULE: return "KTERR_NOMODULE";
+        case KTERR_OUTOFMEMORY: return "KTERR_OUTOFMEMORY";
+        case KTERR_CXERROR: return "KTERR_CXERROR";
+        case KTERR_CLIENTDISCONNECTED: return "KTERR_CLIENTDISCONNECTED";
+        case KTERR_ALREADYINITIALIZED: return "KTERR_ALREADYINITIALIZED";
+        case KTERR_SERVERDENIEDCX: return "KTERR_SERVERDENIEDCX";
+        case KTERR_MODULEDENIEDCX: return "KTERR_MODULEDENIEDCX";
+        case KTERR_ALREADYSTARTED: return "KTERR_ALREADYSTARTED";
+        case KTERR_MODULEFULL: return "KTERR_MODULEFULL";
+        case KTERR_SERVERFULL: return "KTERR_SERVERFULL";
+        case KTERR_SERVERDISCONNECTED: return "KTERR_SERVERDISCONNECTED";
+        case KTERR_NOTFOUND: return "KTERR_NOTFOUND";
+        case KTERR_PROCESSERROR: return "KTERR_PROCESSERROR";
+        case KTERR_CONNECTIONFAILED: return "KTERR_CONNECTIONFAILED";
+        case KTERR_THREADERROR: return "KTERR_THREADERROR";
+        case KTERR_INVALIDADDRESS: return "KTERR_INVALIDADDRESS";
+        case KTERR_CONNECTERROR: return "KTERR_CONNECTERROR";
+        case KTERR_RECEIVEERROR: return "KTERR_RECEIVEERROR";
+        case KTERR_MSGERROR: return "KTERR_MSGERROR";
+        case KTERR_TOOMANYERROR: return "KTERR_TOOMANYERROR";
+        case KTERR_SOCKETERROR: return "KTERR_SOCKETERROR";
+        case KTERR_HELLO: return "KTERR_HELLO";
+        case KTERR_AUTHFAILED: return "KTERR_AUTHFAILED";
+        case KTERR_USER: return "KTERR_USER";
+    }
+    return "UNKNOWN_ERROR";
+}
