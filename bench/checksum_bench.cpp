@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "checksum/compute_crc.h"
@@ -148,6 +149,33 @@ void BM_StreamingRead(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLargeFile));
 }
 BENCHMARK(BM_StreamingRead)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Why the scratch allocator keeps blocks and advises huge pages: the same read
+// into fresh memory with 4 KiB pages (arg 0) and with huge-page advice (arg 1).
+void BM_ReadIntoFreshMemory(benchmark::State& state) {
+    const std::string& path = Files::Get().Large();
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    const std::size_t span = kLargeFile + kHugePage;
+    for (auto _ : state) {
+        void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (raw == MAP_FAILED) std::abort();
+        auto* block = reinterpret_cast<unsigned char*>(
+            (reinterpret_cast<std::uintptr_t>(raw) + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1});
+        if (state.range(0) != 0) ::madvise(block, kLargeFile, MADV_HUGEPAGE);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        std::size_t done = 0;
+        ssize_t got;
+        while (done < kLargeFile && (got = ::read(fd, block + done, kLargeFile - done)) > 0)
+            done += static_cast<std::size_t>(got);
+        ::close(fd);
+        benchmark::DoNotOptimize(block[done - 1]);
+        state.PauseTiming();
+        ::munmap(raw, span);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLargeFile));
+}
+BENCHMARK(BM_ReadIntoFreshMemory)->ArgName("huge")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A marker lookup reads 4 bytes, whatever the file's size.
 void BM_GetFileCRCWithMarker(benchmark::State& state) {
