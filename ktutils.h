@@ -1,7 +1,10 @@
 #pragma once
 
 // The one header host programs include: the message codec, the records and
-// lists it carries, the library version and the error-code names.
+// lists it carries, file checksums and their markers, the library version and
+// the error-code names.
+#include "checksum/compute_crc.h"
+#include "checksum/crc_marker.h"
 #include "library/ktu_error.h"
 #include "library/ktu_version.h"
 #include "protocol/ktu_message2.h"

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "ktutils_export.h"
+
+// ".crc" marker files: the checksum of a file kept beside it, under the file's
+// path with ".crc" appended, as 4 little-endian bytes; WriteFileInfo adds a
+// little-endian 32-bit value after them. Markers are replaced atomically.
+
+// The marker's checksum, else the checksum computed from the file (0 when that
+// fails too). `*fromMarker`, when given, says which: 1 for the marker.
+KTUTILS_EXPORT unsigned int GetFileCRC(const char* path, int* fromMarker);
+
+// The marker's checksum alone; 0 when `path` is null, names no regular file,
+// or has no marker.
+KTUTILS_EXPORT unsigned int GetFileCRC2(const char* path);
+
+// Writes a 4-byte marker for `path`: 1 when the marker could be opened for
+// writing, else 0. The file itself need not exist.
+KTUTILS_EXPORT int CreateFileCRCMarker(const char* path, unsigned int crc);
+
+// Writes an 8-byte marker: `crc`, then `info`. 1 or 0 as CreateFileCRCMarker.
+KTUTILS_EXPORT int WriteFileInfo(const char* path, unsigned int crc, int info);

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "mqmath_export.h"
+
+namespace ktutils::detail {
+
+// What the runtime needs to know about an open file or a path, in a form that
+// every platform can fill in.
+struct FileStatus {
+    enum class Kind { Regular, Directory, CharacterDevice, BlockDevice, Fifo, Other };
+    Kind kind = Kind::Other;
+    std::uint64_t size = 0;         // bytes; meaningful for regular files
+    unsigned int permissions = 0;  // the nine rwx bits
+};
+
+// The one seam through which MqFile and MqAllocator reach the operating
+// system. The default is the platform's own (POSIX here; a Windows one built on
+// CreateFile/ReadFile/WriteFile/MoveFileEx/VirtualAlloc slots in beside it);
+// tests install their own to refuse an open, cut a read short or throw.
+//
+// Handles are opaque integers: a file descriptor on POSIX, a HANDLE's value on
+// Windows. kInvalidHandle marks a refusal.
+class MQMATH_EXPORT HostOs {
+public:
+    using Handle = std::intptr_t;
+    static constexpr Handle kInvalidHandle = -1;
+
+    virtual ~HostOs() = default;
+
+    // An existing file, for reading from its start. Must never block: a FIFO
+    // without a writer still opens (and is then refused by its status).
+    virtual Handle OpenForReading(const char* path) = 0;
+    // A file that must not exist yet, created for writing.
+    virtual Handle CreateExclusive(const char* path) = 0;
+    virtual bool StatusOf(Handle file, FileStatus* status) = 0;
+    // Follows links; false when nothing is there.
+    virtual bool StatusOfPath(const char* path, FileStatus* status) = 0;
+    // One transfer: may move fewer bytes than asked; -1 on error.
+    virtual std::int64_t Read(Handle file, void* buffer, std::size_t count) = 0;
+    virtual std::int64_t Write(Handle file, const void* bytes, std::size_t count) = 0;
+    // The written bytes on the device before the name moves to them.
+    virtual bool Flush(Handle file) = 0;
+    virtual bool Close(Handle file) = 0;
+    // Replaces `to` atomically when it exists.
+    virtual bool Rename(const char* from, const char* to) = 0;
+    virtual bool Remove(const char* path) = 0;
+
+    // Zero-filled pages for a scratch block, or null.
+    virtual void* MapPages(std::size_t bytes, bool hugePages) = 0;
+    virtual void UnmapPages(void* pages, std::size_t bytes) = 0;
+};
+
+// The platform's implementation: lives as long as the process.
+MQMATH_EXPORT HostOs& NativeHostOs();
+
+// The seam in use. Installing null puts the native one back; the previous one
+// is returned. An installed object must outlive every file opened through it
+// and every scratch block mapped through it (MqAllocator::Trim() unmaps the
+// cached ones).
+MQMATH_EXPORT HostOs& CurrentHostOs();
+MQMATH_EXPORT HostOs* InstallHostOs(HostOs* os);
+
+}  // namespace ktutils::detail

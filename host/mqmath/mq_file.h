@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+
+#include "host/mqmath/host_os.h"
+#include "host/mqmath/xstring.h"
+#include "mqmath_export.h"
+
+// The runtime's file: always a local object, closed by its destructor.
+//
+// Mode 1 opens only what reads as a regular file's contents, and only when its
+// length fits in 32 bits: a directory, a FIFO or a device fails to open (and
+// never blocks), so no caller can mistake part of a file for all of it.
+// Mode 2 replaces the file atomically: the bytes go to a temporary file in the
+// same folder, which takes the name only when the file object is destroyed, so
+// a reader sees the old contents or the new ones, never a mix. Should a write
+// fail, or the object be destroyed while an exception passes, the old contents
+// stay and the temporary file is removed.
+class MQMATH_EXPORT MqFile {
+public:
+    enum OpenMode {
+        ReadExisting = 1,  // an existing file, read from its start
+        WriteReplace = 2,  // written from its start, created when absent
+    };
+
+    MqFile() noexcept = default;
+    MqFile(const MqFile&) = delete;
+    MqFile& operator=(const MqFile&) = delete;
+    virtual ~MqFile();
+
+    // Nonzero when open. A file object opens once; other modes fail.
+    virtual int Open(const char* name, OpenMode mode);
+    // Mode 1: the length when opened. Mode 2: the bytes written so far.
+    virtual unsigned int Size();
+    // Up to `count` bytes from the current position into `buffer`; fewer only
+    // at the end of the file or on an error. A null buffer reads nothing.
+    virtual unsigned int Read(void* buffer, unsigned int count);
+    // Mode 2 only; the count written.
+    virtual unsigned int Write(const void* bytes, unsigned int count);
+
+    // A stat-style mode word: the file-type field uses the common values
+    // (0x8000 regular, 0x4000 directory, 0x2000 character device, 0x6000 block
+    // device, 0x1000 FIFO; 0 for anything else, such as a socket, so bit 15
+    // means "regular file" alone), then the nine permission bits. 0 when
+    // nothing is at `path`.
+    static unsigned int GetFileMode(const char* path);
+
+private:
+    void Discard() noexcept;
+
+    ktutils::detail::HostOs* m_os = nullptr;  // the seam the file was opened through
+    ktutils::detail::HostOs::Handle m_handle = ktutils::detail::HostOs::kInvalidHandle;
+    OpenMode m_mode = ReadExisting;
+    std::uint64_t m_size = 0;
+    bool m_failed = false;         // a write failed: the old contents stay
+    int m_uncaughtAtOpen = 0;      // exceptions in flight when opened
+    XString m_name;                // mode 2: the name to replace
+    XString m_temporary;           // mode 2: where the bytes go until closed
+};

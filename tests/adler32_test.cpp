@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "checksum/compute_crc.h"
+
+// Every checksum is compared with zlib's adler32, the reference, never with a
+// second copy of the algorithm.
+namespace {
+
+unsigned int Zlib(unsigned long running, const void* data, unsigned int length) {
+    return static_cast<unsigned int>(adler32(running, static_cast<const Bytef*>(data), length));
+}
+
+unsigned int ZlibWhole(const void* data, unsigned int length) { return Zlib(adler32(0, nullptr, 0), data, length); }
+
+std::vector<char> RandomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<char> bytes(size);
+    for (char& b : bytes) b = static_cast<char>(random());
+    return bytes;
+}
+
+// Bytes that end right at an inaccessible page: reading one byte too many
+// faults.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(std::size_t size) {
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        m_span = (size + page - 1) / page * page + page;
+        void* mapped = ::mmap(nullptr, m_span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) throw std::bad_alloc();
+        m_base = static_cast<char*>(mapped);
+        ::mprotect(m_base + m_span - page, page, PROT_NONE);
+        m_data = m_base + (m_span - page - size);
+    }
+    ~GuardedBuffer() { ::munmap(m_base, m_span); }
+    GuardedBuffer(const GuardedBuffer&) = delete;
+    GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+    char* data() const { return m_data; }
+
+private:
+    char* m_base = nullptr;
+    char* m_data = nullptr;
+    std::size_t m_span = 0;
+};
+
+TEST(Adler32, StartsAtOneAndGivesTheKnownValue) {
+    EXPECT_EQ(InitComputeCRC(), 1u);
+    EXPECT_EQ(ComputeCRC("x", 0), 1u);
+    // The checksum of "Wikipedia" that RFC 1950 examples quote: 0x11E60398.
+    EXPECT_EQ(ComputeCRC("Wikipedia", 9), 0x11E60398u);
+}
+
+TEST(Adler32, MatchesZlibOverRandomLengthsAndAlignments) {
+    const std::vector<char> bytes = RandomBytes(300000, 1);
+    std::mt19937 random(2);
+    for (int round = 0; round < 400; ++round) {
+        const std::size_t offset = random() % 64;
+        // Mostly short blocks, where vector code has head and tail cases,
+        // some long ones across many 5552-byte chunks.
+        const std::size_t length = round % 4 == 0 ? random() % 200000 : random() % 600;
+        const char* data = bytes.data() + offset;
+        ASSERT_EQ(ComputeCRC(data, static_cast<int>(length)), ZlibWhole(data, static_cast<unsigned int>(length)))
+            << "offset " << offset << " length " << length;
+    }
+}
+
+TEST(Adler32, PiecesLaidEndToEndGiveTheWholeChecksum) {
+    const std::vector<char> bytes = RandomBytes(100000, 3);
+    std::mt19937 random(4);
+    for (int round = 0; round < 100; ++round) {
+        const auto length = static_cast<int>(random() % bytes.size());
+        unsigned long running = InitComputeCRC();
+        int at = 0;
+        while (at < length) {
+            const int piece = std::min(length - at, static_cast<int>(random() % 9000));
+            running = ComputeCRC(running, bytes.data() + at, piece);
+            at += piece;
+        }
+        ASSERT_EQ(running, ComputeCRC(bytes.data(), length)) << "length " << length;
+        ASSERT_EQ(running, ZlibWhole(bytes.data(), static_cast<unsigned int>(length)));
+    }
+}
+
+TEST(Adler32, AllOnesAtTheChunkBoundaryFromTheLargestSums) {
+    // 5552 bytes of 0xFF from sums of 65520 are the most that fit in 32 bits
+    // before a reduction; 5553 is the first length that would overflow.
+    const std::vector<char> ones(5552 * 3 + 7, '\xff');
+    for (unsigned long start : {1ul, 0xFFF0FFF0ul, 0x0000FFF0ul, 0xFFF00001ul}) {
+        for (unsigned int length : {1u, 15u, 16u, 5551u, 5552u, 5553u, 5552u * 2, 5552u * 2 + 1,
+                                    static_cast<unsigned int>(ones.size())}) {
+            EXPECT_EQ(ComputeCRC(start, ones.data(), static_cast<int>(length)), Zlib(start, ones.data(), length))
+                << "start " << start << " length " << length;
+        }
+    }
+}
+
+TEST(Adler32, NullBufferGivesTheStartValueWhateverTheRunningValue) {
+    EXPECT_EQ(ComputeCRC(nullptr, 0), 1u);
+    for (unsigned long running : {0ul, 1ul, 0x11E60398ul, 0xFFFFFFFFul, 0x123456789ul}) {
+        EXPECT_EQ(ComputeCRC(running, nullptr, 0), 1u) << running;
+        EXPECT_EQ(ComputeCRC(running, nullptr, 0), Zlib(running, nullptr, 0));
+    }
+}
+
+TEST(Adler32, EmptyContinuationKeepsAValidRunningValue) {
+    const char byte = 'a';
+    for (unsigned long running : {1ul, 0x11E60398ul, 0xFFF0FFF0ul})
+        EXPECT_EQ(ComputeCRC(running, &byte, 0), running);
+}
+
+TEST(Adler32, RunningValuesOutsideTheValidRangeMatchZlib) {
+    // zlib takes only the low 32 bits and reduces unreduced halves differently
+    // for short and long blocks: every length class must agree.
+    const std::vector<char> bytes = RandomBytes(20000, 5);
+    std::mt19937_64 random(6);
+    std::vector<unsigned long> starts = {0x0000FFF1ul, 0xFFF10000ul, 0xFFFFFFFFul, 0xFFF1FFF1ul, 0x0001FFFFul};
+    if (sizeof(unsigned long) > 4) starts.push_back(static_cast<unsigned long>(0x1234567800000001ull));
+    for (int i = 0; i < 40; ++i) starts.push_back(static_cast<unsigned long>(random()));
+    for (unsigned long start : starts) {
+        for (unsigned int length : {0u, 1u, 2u, 15u, 16u, 17u, 5552u, 5553u, 20000u}) {
+            EXPECT_EQ(ComputeCRC(start, bytes.data(), static_cast<int>(length)), Zlib(start, bytes.data(), length))
+                << std::hex << "start " << start << std::dec << " length " << length;
+        }
+    }
+}
+
+TEST(Adler32, NegativeLengthReadsNothing) {
+    // The data ends at a guard page: reading a single byte faults.
+    GuardedBuffer buffer(0);
+    EXPECT_EQ(ComputeCRC(buffer.data(), -1), 1u);
+    EXPECT_EQ(ComputeCRC(0x11E60398ul, buffer.data(), -2147483647 - 1), 0x11E60398u);
+}
+
+TEST(Adler32, NeverReadsPastTheEnd) {
+    const std::vector<char> bytes = RandomBytes(70000, 7);
+    for (std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{31}, std::size_t{32}, std::size_t{33},
+                               std::size_t{5553}, std::size_t{65536}, std::size_t{70000}}) {
+        GuardedBuffer buffer(length);
+        std::memcpy(buffer.data(), bytes.data(), length);
+        EXPECT_EQ(ComputeCRC(buffer.data(), static_cast<int>(length)),
+                  ZlibWhole(bytes.data(), static_cast<unsigned int>(length)));
+        if (length > 3) {
+            const unsigned int head = ComputeCRC(buffer.data(), 3);
+            EXPECT_EQ(ComputeCRC(head, buffer.data() + 3, static_cast<int>(length - 3)),
+                      ZlibWhole(bytes.data(), static_cast<unsigned int>(length)));
+        }
+    }
+}
+
+}  // namespace
