@@ -10,6 +10,8 @@ namespace ktutils::detail {
 struct ByteRange {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
+
+    friend bool operator==(const ByteRange& a, const ByteRange& b) { return a.offset == b.offset && a.size == b.size; }
 };
 
 enum class PeLayoutStatus {
