@@ -47,6 +47,19 @@ bool DeclaresIndirectData(PKCS7_SIGNER_INFO* signer) {
            ObjectIs(contentType->value.object, kSpcIndirectDataOid);
 }
 
+// The signed content as PKCS7_verify reads it. Behind a buffering filter
+// rather than a bare memory BIO: given a memory BIO, OpenSSL 3.0's
+// PKCS7_verify copies it into a second one that it leaks when the SignedData
+// names a digest it cannot set up.
+BioChainPtr ContentSource(const IndirectData& indirect) {
+    if (indirect.signedContentSize > INT_MAX) return nullptr;
+    BioPtr memory(BIO_new_mem_buf(indirect.signedContent, static_cast<int>(indirect.signedContentSize)));
+    BioChainPtr buffered(BIO_new(BIO_f_buffer()));
+    if (memory == nullptr || buffered == nullptr) return nullptr;
+    BIO_push(buffered.get(), memory.release());
+    return buffered;
+}
+
 }  // namespace
 
 LONG VerifyAuthenticodeImage(const std::uint8_t* data, std::size_t size) {
@@ -78,8 +91,7 @@ LONG VerifyAuthenticodeImage(const std::uint8_t* data, std::size_t size) {
 
     // The signer's messageDigest over the signed content and its signature
     // over the attributes; the chain is judged below, with its own statuses.
-    if (indirect->signedContentSize > INT_MAX) return TRUST_E_NOSIGNATURE;
-    BioPtr content(BIO_new_mem_buf(indirect->signedContent, static_cast<int>(indirect->signedContentSize)));
+    BioChainPtr content = ContentSource(*indirect);
     if (content == nullptr ||
         PKCS7_verify(signedData.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) != 1)
         return TRUST_E_BAD_DIGEST;

@@ -21,6 +21,7 @@ struct OpenSslFree {
 };
 
 using BioPtr = std::unique_ptr<BIO, OpenSslFree<&BIO_free>>;
+using BioChainPtr = std::unique_ptr<BIO, OpenSslFree<&BIO_free_all>>;
 using MdContextPtr = std::unique_ptr<EVP_MD_CTX, OpenSslFree<&EVP_MD_CTX_free>>;
 using Pkcs7Ptr = std::unique_ptr<PKCS7, OpenSslFree<&PKCS7_free>>;
 using TsTstInfoPtr = std::unique_ptr<TS_TST_INFO, OpenSslFree<&TS_TST_INFO_free>>;
