@@ -101,8 +101,9 @@ sign other-signer pe32.exe untrusted-signed.exe -h sha256
 sign server pe32.exe server-auth-signed.exe -h sha256
 sign expired pe32.exe expired-signed.exe -h sha256
 
-# A built-in time-stamping authority (-TSA-*) came with osslsigncode 2.6;
-# older ones leave these fixtures out and the tests that need them skip.
+# Timestamps need osslsigncode's built-in time-stamping authority (-TSA-*),
+# which older versions lack: then these fixtures are left out and the test
+# that needs them skips.
 help=$(osslsigncode sign --help 2>&1 || true)  # it exits non-zero after printing
 if [[ $help == *-TSA-time* ]]; then
     # 2020-05-20, inside the expired signer's validity, and 2023-11-14, after it.

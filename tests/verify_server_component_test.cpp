@@ -61,7 +61,10 @@ enum class Provider { kNone, kFull, kWithoutEntry };
 class InstalledVerification {
 public:
     explicit InstalledVerification(Provider provider) {
-        std::string pattern = (fs::temp_directory_path() / "ktutils-verify-XXXXXX").string();
+        // In the build tree rather than the temporary directory, which may
+        // not allow loading code from it.
+        fs::create_directories(KTUTILS_VERIFY_SCRATCH);
+        std::string pattern = (fs::path(KTUTILS_VERIFY_SCRATCH) / "installed-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         m_directory = pattern;
         fs::copy_file(KTUTILS_VERIFY_UNDER_TEST, m_directory / "libktutils-verify.so");
