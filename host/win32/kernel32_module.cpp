@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <climits>
@@ -28,10 +29,12 @@ std::string PlatformModuleName(const std::string& name) {
     return "lib" + stem + ".so";
 }
 
-// The directory of the module that holds this code, as the loader knows it
-// ($ORIGIN): the library's own folder, or the program's when the library is
-// linked statically. Taken from the loader rather than from a file name it
-// was given, so that neither argv[0] nor the working directory can move it.
+// The directory of the module that holds this code: the library's own
+// folder, or the program's when the library is linked statically. Taken from
+// the loader's record of the module, or from the kernel for the program
+// (which the loader records without a name), never from argv[0] or the
+// working directory, which a caller could choose. Empty when the module was
+// loaded by a relative name, which says nothing reliable about where it is.
 std::string OwnModuleDirectory() {
     Dl_info info{};
     link_map* map = nullptr;
@@ -39,9 +42,18 @@ std::string OwnModuleDirectory() {
                 RTLD_DL_LINKMAP) == 0 ||
         map == nullptr)
         return {};
-    char origin[PATH_MAX + 1] = {};
-    if (dlinfo(map, RTLD_DI_ORIGIN, origin) != 0) return {};
-    return origin;
+    std::string file;
+    if (map->l_name != nullptr && map->l_name[0] != '\0') {
+        file = map->l_name;
+    } else {
+        char program[PATH_MAX + 1] = {};
+        const ssize_t length = ::readlink("/proc/self/exe", program, PATH_MAX);
+        if (length <= 0) return {};
+        file.assign(program, static_cast<std::size_t>(length));
+    }
+    if (file.empty() || file.front() != '/') return {};
+    const std::size_t slash = file.rfind('/');
+    return slash == 0 ? "/" : file.substr(0, slash);
 }
 
 bool IsRegularFile(const std::string& path) {
