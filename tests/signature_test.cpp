@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -165,6 +166,19 @@ TEST_F(SignatureTest, EveryImageByteButTheChecksumIsCoveredBySignature) {
         else
             ASSERT_NE(status, 0) << "byte " << at << " is not covered";
     }
+}
+
+TEST_F(SignatureTest, RefusesAChangeToTheSignedContentOutsideTheImageHash) {
+    // The SpcPeImageData after its type (1.3.6.1.4.1.311.2.1.15) is signed
+    // through the messageDigest attribute but not read by the provider.
+    Bytes image = ReadAll(Fixture("pe32-signed.exe"));
+    const std::uint8_t peImageDataOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
+    const auto found = std::search(image.begin(), image.end(), std::begin(peImageDataOid), std::end(peImageDataOid));
+    ASSERT_NE(found, image.end());
+    const auto value = found + sizeof peImageDataOid;
+    // The last byte of its SEQUENCE: inside the file link, opaque to the parser.
+    *(value + 1 + *(value + 1)) ^= 0x01;
+    ExpectRefusedWith(Write("content.exe", image), TRUST_E_BAD_DIGEST);
 }
 
 TEST_F(SignatureTest, RefusesASignerFromAnUntrustedRoot) {
