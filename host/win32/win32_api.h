@@ -9,6 +9,8 @@
 #endif
 #include <windows.h>
 #include <wintrust.h>
+// WINTRUST_ACTION_GENERIC_VERIFY_V2 lives here.
+#include <softpub.h>
 #else
 #include "host/win32/kernel32.h"
 #include "host/win32/windows_types.h"
