@@ -13,7 +13,7 @@ void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
         throw NQBufferError(NQBufferError::Kind::MessageTooLarge,
                             "nq2: write would pass the message size limit");
     }
-    out_.insert(out_.end(), bytes, bytes + count);
+    out_.Append(bytes, count);
 }
 
 const uint8_t* NQBaseBuffer::Consume(std::size_t count) const {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/nq2/nq_buffer_error.h"
+#include "host/nq2/nq_byte_run.h"
 #include "nq2_export.h"
 
 // Typed writes and reads over the bytes of one message.
@@ -54,7 +55,7 @@ protected:
 
     // Write window, kept by NQMessageBuffer: typed writes append to out_ while
     // write_open_ is set, and never let out_ grow past write_limit_ bytes.
-    std::vector<uint8_t> out_;
+    ktutils::detail::NQByteRun out_;
     std::size_t write_limit_ = 0;
     bool write_open_ = false;
 

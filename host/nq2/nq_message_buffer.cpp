@@ -36,7 +36,7 @@ uint32_t NQMessageBuffer::Open(uint8_t channel, uint16_t type, Form form) {
         static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8),
         channel, static_cast<uint8_t>(form)};
     open_start_ = out_.size();
-    out_.insert(out_.end(), header, header + kHeaderSize);
+    out_.Append(header, kHeaderSize);
     write_limit_ = std::min(capacity_, out_.size() + kMaxPayloadSize);
     write_open_ = true;
     return kHeaderSize;
@@ -64,7 +64,7 @@ uint32_t NQMessageBuffer::EndWriteMsg() {
 
 void NQMessageBuffer::CancelMsg() {
     if (!write_open_) return;
-    out_.resize(open_start_);
+    out_.Truncate(open_start_);
     write_open_ = false;
 }
 
@@ -73,8 +73,8 @@ int NQMessageBuffer::CurrentMsg() const {
 }
 
 std::vector<uint8_t> NQMessageBuffer::TakeOutput() {
-    std::vector<uint8_t> sealed(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(sealed_size_));
-    out_.erase(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(sealed_size_));
+    std::vector<uint8_t> sealed(out_.data(), out_.data() + sealed_size_);
+    out_.EraseFront(sealed_size_);
     if (write_open_) {
         open_start_ -= sealed_size_;
         write_limit_ = std::min(capacity_, open_start_ + kHeaderSize + kMaxPayloadSize);
