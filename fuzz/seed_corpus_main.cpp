@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz harnesses from the golden messages
 // (tests/golden/messages.hex), so the seeds follow the wire format whenever
-// the golden file changes and no binary input lives in the repository.
+// the golden file changes and no binary input lives in the repository. (The
+// PE image harness takes the signature tests' images instead.)
 //
 //   ktutils-fuzz-seeds <golden.hex> <output directory>
 //
@@ -113,6 +114,19 @@ int main(int argc, char** argv) {
         Save(corrupt, name + "-flip-type", Join({{index, 0, 4, 0, 0x01}, payload}));
         Save(corrupt, name + "-flip-payload", Join({{index, 0, 8, 0, 0xFF}, payload}));
         Save(corrupt, name + "-cut-middle", Join({{index, 1, middle, 0, 0}, payload}));
+    }
+
+    // Checksum files: [marker length, 9 = none][running U32][marker][contents].
+    // The contents are the golden frames, and the edge of Adler-32's
+    // reduction: 5552 and 5553 bytes of 0xFF.
+    const fs::path files = FreshDir(root, "checksum_files_fuzzer");
+    Save(files, "empty-no-marker", {9, 1, 0, 0, 0});
+    Save(files, "empty-empty-marker", {0, 1, 0, 0, 0});
+    Save(files, "two-byte-marker", Join({{2, 0xF0, 0xFF, 0xF0, 0xFF, 0x34, 0x12}, all}));
+    Save(files, "eight-byte-marker", Join({{8, 1, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, all}));
+    Save(files, "all-messages", Join({{9, 1, 0, 0, 0}, all}));
+    for (const std::size_t edge : {5552u, 5553u}) {
+        Save(files, "ff-" + std::to_string(edge), Join({{9, 0xF0, 0xFF, 0xF0, 0xFF}, Bytes(edge, 0xFF)}));
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 // without the rest of the suite.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <future>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "message_fixtures.h"
+#include "temp_dir.h"
+#include "tests/pe_image_writer.h"
 #include "tests/support/payload_codecs.h"
 #include "tests/support/rich_values.h"
 
@@ -118,6 +121,84 @@ std::string RunVersion(const ThreadContext&) {
            std::string(reinterpret_cast<const char*>(version.parts), sizeof version.parts);
 }
 
+// The files the file workloads share, made once before any thread starts and
+// removed when the test binary ends.
+struct SharedFiles {
+    TempDir dir;
+    std::string data = dir.Path("shared.bin");           // 256 KiB, with a marker
+    std::string unmarked = dir.Path("unmarked.bin");     // 64 KiB, without one
+    std::string image = dir.Path("component.exe");       // an unsigned PE image
+    std::vector<uint8_t> bytes;
+    SharedFiles() {
+        uint32_t x = 0x9E3779B9u;
+        bytes.resize(256 * 1024);
+        for (uint8_t& b : bytes) {
+            x = x * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>(x >> 24);
+        }
+        WriteBytes(data, bytes);
+        WriteBytes(unmarked, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 64 * 1024));
+        WriteBytes(image, ktutils::test::WritePeImage(false));
+        CreateFileCRCMarker(data.c_str(), ComputeCRC(data.c_str()));
+    }
+    std::string Own(const ThreadContext& c) const {
+        return dir.Path("thread" + std::to_string(c.thread) + ".bin");
+    }
+};
+const SharedFiles& Files() {
+    static const SharedFiles files;
+    return files;
+}
+
+// Adler-32 of memory whole, in pieces and continued; of the shared files.
+std::string RunChecksums(const ThreadContext&) {
+    const SharedFiles& f = Files();
+    const char* data = reinterpret_cast<const char*>(f.bytes.data());
+    const int size = static_cast<int>(f.bytes.size());
+    unsigned long running = InitComputeCRC();
+    for (int at = 0; at < size; at += 4093) running = ComputeCRC(running, data + at, std::min(4093, size - at));
+    return std::to_string(ComputeCRC(data, size)) + " " + std::to_string(running) + " " +
+           std::to_string(ComputeCRC(f.data.c_str())) + " " + std::to_string(ComputeCRC(f.unmarked.c_str()));
+}
+
+// Each thread writes, reads and rewrites the marker of a file of its own.
+std::string RunOwnMarkers(const ThreadContext& c) {
+    const std::string path = Files().Own(c);
+    std::string result;
+    int fromMarker = -1;
+    result += std::to_string(CreateFileCRCMarker(path.c_str(), 0xA1B2C3D4u));
+    const unsigned int stored = GetFileCRC(path.c_str(), &fromMarker);
+    result += " " + std::to_string(stored) + "/" + std::to_string(fromMarker);
+    // No file beside the marker: GetFileCRC2 refuses what is not a regular file.
+    result += " " + std::to_string(GetFileCRC2(path.c_str()));
+    result += " " + std::to_string(WriteFileInfo(path.c_str(), 0x01020304u, -7));
+    result += " " + std::to_string(GetFileCRC(path.c_str(), nullptr));
+    return result;
+}
+
+// All threads read the shared marker and rewrite it with the value it holds:
+// a reader must always see that whole value, never a torn or missing one.
+std::string RunSharedMarkers(const ThreadContext&) {
+    const SharedFiles& f = Files();
+    int fromMarker = -1;
+    const unsigned int stored = GetFileCRC(f.data.c_str(), &fromMarker);
+    const int rewritten = CreateFileCRCMarker(f.data.c_str(), stored);
+    int unmarkedFrom = -1;
+    const unsigned int computed = GetFileCRC(f.unmarked.c_str(), &unmarkedFrom);
+    return std::to_string(stored) + "/" + std::to_string(fromMarker) + " " + std::to_string(rewritten) +
+           " " + std::to_string(GetFileCRC2(f.data.c_str())) + " " + std::to_string(computed) + "/" +
+           std::to_string(unmarkedFrom) + " " + std::to_string(GetFileCRC2(f.unmarked.c_str()));
+}
+
+// The trust provider is loaded and released by every call, from every thread.
+std::string RunVerify(const ThreadContext&) {
+    std::string image = Files().image;
+    std::string missing = Files().dir.Path("missing.exe");
+    return std::to_string(VerifyServerComponent(image.data(), 2, 0)) +
+           std::to_string(VerifyServerComponent(image.data(), 2, 1)) +
+           std::to_string(VerifyServerComponent(missing.data(), 2, 1));
+}
+
 // Every exported family has a workload here; a new family adds one.
 std::vector<Workload> Workloads() {
     return {
@@ -126,6 +207,10 @@ std::vector<Workload> Workloads() {
         {"message type names", RunMessageTypeNames},
         {"error names", RunErrorNames},
         {"version", RunVersion},
+        {"checksums", RunChecksums},
+        {"markers on own files", RunOwnMarkers},
+        {"markers on a shared file", RunSharedMarkers},
+        {"signature check", RunVerify},
     };
 }
 
@@ -183,6 +268,12 @@ TEST(Concurrency, WorkloadResultsCarryWhatTheCallsProduced) {
     EXPECT_EQ(Count(rich, "read 1:"), 12u);
     EXPECT_NE(rich.find("player0123456789"), std::string::npos);
     EXPECT_NE(RunMessageTypeNames(alone), RunErrorNames(alone));
+    const std::string checksums = RunChecksums(alone);
+    EXPECT_EQ(checksums.substr(0, checksums.find(' ')),
+              checksums.substr(checksums.find(' ') + 1, checksums.find(' ', checksums.find(' ') + 1) - checksums.find(' ') - 1))
+        << "pieces and whole must agree: " << checksums;
+    EXPECT_EQ(RunOwnMarkers(alone), "1 2712847316/1 0 1 16909060");
+    EXPECT_EQ(RunVerify(alone), "000");
     const std::string version = RunVersion(alone);
     EXPECT_EQ(version.substr(version.find(':') + 1), std::string("\0\0\0\3", 4));
 }
