@@ -24,7 +24,8 @@ MqAllocator& MqAllocator::Instance() {
 MqMemoryPool* MqAllocator::XAllocateScratch(unsigned int size) {
     // Whole pages, and whole huge pages once a block is big enough to use
     // them; the step also makes blocks for similar sizes interchangeable.
-    if (size > std::numeric_limits<std::size_t>::max() - kHugePage) return nullptr;
+    // Only a 32-bit size_t can overflow in the rounding below.
+    if (static_cast<std::size_t>(size) > std::numeric_limits<std::size_t>::max() - kHugePage) return nullptr;
     const std::size_t wanted = size == 0 ? 1 : size;
     const bool huge = wanted >= kHugePage;
     const std::size_t bytes = RoundUp(wanted, huge ? kHugePage : kSmallStep);
