@@ -1,0 +1,40 @@
+// The ktutils command-line tool: one subcommand per file (cmd_*.cpp), added
+// here in the order that `ktutils --help` lists them.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <vector>
+
+#include "tools/commands.h"
+#include "tools/exit_status.h"
+
+namespace tool = ktutils::tool;
+
+int main(int argc, char** argv) {
+    // Sockets report a vanished peer as an error, not as a fatal signal.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    CLI::App app{"ktutils: message streams, a reference client and server, names and versions"};
+    app.require_subcommand(1);
+    app.footer(tool::kExitStatusHelp);
+
+    // Checksum, marker and signature commands join this list as they land.
+    using Adder = tool::Command (*)(CLI::App&);
+    const Adder adders[] = {
+        tool::AddDumpCommand,    tool::AddServeCommand, tool::AddConnectCommand,
+        tool::AddNameCommand,    tool::AddVersionCommand,
+    };
+    std::vector<tool::Command> commands;
+    for (Adder add : adders) commands.push_back(add(app));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e);  // prints the help or the parse error
+        return status == 0 ? tool::kExitOk : tool::kExitUsage;
+    }
+    for (const tool::Command& command : commands) {
+        if (command.app->parsed()) return command.run();
+    }
+    return tool::kExitUsage;
+}
