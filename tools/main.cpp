@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <cstdio>
 #include <vector>
 
 #include "tools/commands.h"
@@ -27,6 +28,16 @@ int main(int argc, char** argv) {
     std::vector<tool::Command> commands;
     for (Adder add : adders) commands.push_back(add(app));
 
+    // CLI11 would only say that a subcommand is required; name the word.
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            std::fprintf(stderr, "ktutils: '%s' is not a subcommand\nRun with --help for more information.\n",
+                         argv[1]);
+            return tool::kExitUsage;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
