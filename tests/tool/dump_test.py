@@ -168,6 +168,14 @@ class DamagedStreams(DumpFile):
         self.assertIn(r'string1="a\x0ab\"\x01" string2=""', result.stdout)
         self.assertEqual(len(result.stdout.splitlines()), 1)
 
+    def test_json_stays_valid_when_a_string_is_not_utf8(self):
+        payload = struct.pack("<I", 1) + b"\xff\xfe\x00ok\x00" + bytes([1, 2, 3, 4])
+        result = self.dump(frame(21, payload), "--json")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        message = json.loads(result.stdout)
+        self.assertEqual(message["string1"], "\ufffd\ufffd")
+        self.assertEqual(message["string2"], "ok")
+
     def test_a_missing_file_is_a_system_error_naming_the_file(self):
         result = run("dump", os.path.join(self.directory, "absent.bin"))
         self.assertEqual(result.returncode, 3)
