@@ -15,7 +15,9 @@ struct Command {
     std::function<int()> run;
 };
 
-// One per subcommand, each in its own cmd_<name>.cpp.
+// One per subcommand, each in its own cmd_<name>.cpp, listed in main.cpp.
+// The checksum, marker and signature commands (crc, marker, verify) are to
+// follow the same pattern.
 Command AddNameCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 Command AddDumpCommand(CLI::App& tool);

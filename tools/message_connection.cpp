@@ -31,7 +31,9 @@ void MessageConnection::Flush() {
 
 bool MessageConnection::Fill() {
     uint8_t chunk[16 * 1024];
-    while (!closed_) {
+    // A few pieces per call at most, so that a peer that floods cannot keep
+    // a server's turn (and its memory) to itself.
+    for (int piece = 0; piece < 4 && !closed_; ++piece) {
         const long received = socket_.Receive(chunk, sizeof chunk);
         if (received < 0) {
             closed_ = true;

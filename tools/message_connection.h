@@ -34,7 +34,8 @@ public:
     // Forgets what is still queued, for a connection that is being dropped.
     void Abandon() noexcept { unsent_ = pending_.size(); }
 
-    // Reads what the socket holds now; false once the peer has closed.
+    // Reads what the socket holds now, up to 64 KiB; false once the peer
+    // has closed.
     bool Fill();
     // The next whole received message, decoded and printed; none when no
     // whole message is waiting. Raises NQBufferError on a malformed stream.

@@ -173,6 +173,12 @@ class Failures(unittest.TestCase):
             server.wait_for(r"closed: malformed stream$")
             self.assertEqual(connect(server.address).returncode, 0)
 
+    def test_the_server_drops_a_silent_client_after_its_timeout(self):
+        with Server("--timeout", "1") as server:
+            with socket.create_connection(("127.0.0.1", server.port), timeout=10) as raw:
+                self.assertEqual(raw.recv(64), b"")
+            server.wait_for(r"closed: idle for too long$")
+
     def test_ping_before_connecting_is_answered_not_connected_yet(self):
         with Server() as server:
             with socket.create_connection(("127.0.0.1", server.port), timeout=5) as raw:
