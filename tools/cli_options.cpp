@@ -9,7 +9,10 @@ void AddVersionOption(CLI::App& app, KTUVersion& version, const std::string& hel
            "--version",
            [&version](const std::string& text) {
                const auto parsed = ParseVersion(text);
-               if (!parsed) throw CLI::ValidationError("--version", "'" + text + "' is not a.b.c.d with parts 0 to 255");
+               if (!parsed) {
+                   throw CLI::ValidationError("--version",
+                                              "'" + text + "' is not a.b.c.d with parts 0 to 255");
+               }
                version = *parsed;
            },
            help)

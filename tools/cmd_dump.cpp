@@ -94,7 +94,8 @@ int Dump(const DumpOptions& options) {
 
 Command AddDumpCommand(CLI::App& tool) {
     auto options = std::make_shared<DumpOptions>();
-    CLI::App* dump = tool.add_subcommand("dump", "Decode a captured message stream, one line per message");
+    CLI::App* dump =
+        tool.add_subcommand("dump", "Decode a captured message stream, one line per message");
     dump->add_option("FILE", options->path, "the stream; - for standard input")->required();
     dump->add_flag("--json", options->json, "one JSON object per line");
     return {dump, [options] { return Dump(*options); }};

@@ -15,7 +15,7 @@
 namespace ktutils::tool {
 namespace {
 
-extern "C" void StopOnSignal(int) { RequestServerStop(); }
+void StopOnSignal(int) { RequestServerStop(); }
 
 }  // namespace
 
@@ -41,7 +41,8 @@ Command AddServeCommand(CLI::App& tool) {
     app->add_flag("--deny", serve.settings.deny, "refuse every connect request");
     app->add_option("--clients", serve.clients, "stop after this many connections; 0: never")
         ->capture_default_str();
-    app->add_option("--timeout", options->timeoutSeconds, "seconds before a silent client is dropped")
+    app->add_option("--timeout", options->timeoutSeconds,
+                    "seconds before a silent client is dropped")
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));
     app->add_flag("--json", options->json, "print JSON lines");

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 #include "tools/commands.h"
@@ -33,7 +34,9 @@ int main(int argc, char** argv) {
         try {
             app.get_subcommand(argv[1]);
         } catch (const CLI::OptionNotFound&) {
-            std::fprintf(stderr, "ktutils: '%s' is not a subcommand\nRun with --help for more information.\n",
+            std::fprintf(stderr,
+                         "ktutils: '%s' is not a subcommand\n"
+                         "Run with --help for more information.\n",
                          argv[1]);
             return tool::kExitUsage;
         }
@@ -45,7 +48,15 @@ int main(int argc, char** argv) {
         return status == 0 ? tool::kExitOk : tool::kExitUsage;
     }
     for (const tool::Command& command : commands) {
-        if (command.app->parsed()) return command.run();
+        if (!command.app->parsed()) continue;
+        try {
+            return command.run();
+        } catch (const std::exception& e) {
+            // The commands report their expected failures themselves; this
+            // is for what none foresaw (memory, a broken stream): no abort.
+            std::fprintf(stderr, "ktutils %s: %s\n", command.app->get_name().c_str(), e.what());
+            return tool::kExitSystem;
+        }
     }
     return tool::kExitUsage;
 }

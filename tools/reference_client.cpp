@@ -39,7 +39,8 @@ void WriteRequest(NQMessageBuffer& out, const ConnectOptions& options, uint32_t 
     std::random_device random;
     for (unsigned char& byte : nonce) byte = static_cast<unsigned char>(random());
     unsigned char secret[16] = {};
-    std::memcpy(secret, options.password.data(), std::min<std::size_t>(options.password.size(), 16));
+    std::memcpy(secret, options.password.data(),
+                std::min<std::size_t>(options.password.size(), sizeof secret));
 
     using K = KTUMessage2;
     switch (options.form) {
@@ -120,7 +121,8 @@ int RunClient(const ConnectOptions& options, MessagePrinter& printer) {
                          refusal.c_str());
             return kExitNegative;
         }
-        if (answer.type != KTMESSAGETYPE2_CONNECTED && answer.type != KTMESSAGETYPE2_CONNECTEDDUAL) {
+        if (answer.type != KTMESSAGETYPE2_CONNECTED &&
+            answer.type != KTMESSAGETYPE2_CONNECTEDDUAL) {
             Expect(answer, KTMESSAGETYPE2_CONNECTED);
         }
 

@@ -167,8 +167,8 @@ void Server::Answer(Client& client, const DecodedMessage& message) {
         const std::size_t used = ConnectedCount();
         const std::size_t capacity = options_.settings.capacity;
         const std::size_t free = used < capacity ? capacity - used : 0;
-        KTUMessage2::WriteServerInfo(out, static_cast<uint16_t>(std::min<std::size_t>(free, 0xFFFF)),
-                                     ids);
+        const auto places = static_cast<uint16_t>(std::min<std::size_t>(free, UINT16_MAX));
+        KTUMessage2::WriteServerInfo(out, places, ids);
         break;
     }
     case KTMESSAGETYPE2_BEGINCHALLENGE:
