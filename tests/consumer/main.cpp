@@ -1,0 +1,26 @@
+// Encodes a message, decodes it back and names it: enough to prove that the
+// headers, the export macros and all three libraries reach a consumer.
+#include <ktutils.h>
+
+#include <cstdio>
+#include <vector>
+
+int main() {
+    NQMessageBuffer out;
+    if (KTUMessage2::WriteChallenge2(out, 0x12345678) != 1) return 1;
+    const std::vector<uint8_t> wire = out.TakeOutput();
+
+    NQMessageBuffer in;
+    in.Receive(wire.data(), wire.size());
+    uint32_t challenge = 0;
+    if (!in.NextMsg() || KTUMessage2::ReadChallenge2(in, challenge) != 1 ||
+        challenge != 0x12345678) {
+        std::puts("round trip failed");
+        return 1;
+    }
+    const KTUVersion& version = GetKTUVersion();
+    std::printf("%s from ktutils %u.%u.%u.%u: %s\n",
+                KTUMessage2::KTUMessage2TypeToString(in.MsgType()), version.parts[0],
+                version.parts[1], version.parts[2], version.parts[3], KTERRToString(KT_OK));
+    return 0;
+}

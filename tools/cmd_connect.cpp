@@ -1,0 +1,67 @@
+// ktutils connect HOST:PORT: the reference client. It looks for the server,
+// takes a challenge, sends a connect request in the chosen form, and when
+// accepted pings and shuts down, printing every message as it goes.
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+
+#include "ktutils.h"
+#include "tools/cli_options.h"
+#include "tools/commands.h"
+#include "tools/endpoint.h"
+#include "tools/message_printer.h"
+#include "tools/reference_client.h"
+
+namespace ktutils::tool {
+
+Command AddConnectCommand(CLI::App& tool) {
+    struct Options {
+        ConnectOptions connect;
+        unsigned timeoutSeconds = 5;
+        unsigned intervalMilliseconds = 0;
+        bool json = false;
+    };
+    auto options = std::make_shared<Options>();
+    options->connect.version = GetKTUVersion();
+    ConnectOptions& connect = options->connect;
+
+    CLI::App* app = tool.add_subcommand("connect", "Connect to a server with the reference client");
+    app->add_option_function<std::string>(
+           "HOST:PORT",
+           [&connect](const std::string& text) {
+               const auto endpoint = ParseEndpoint(text);
+               if (!endpoint || endpoint->port == 0) {
+                   throw CLI::ValidationError("HOST:PORT", "'" + text + "' is not HOST:PORT");
+               }
+               connect.server = *endpoint;
+           },
+           "the server, e.g. 127.0.0.1:4000 or [::1]:4000")
+        ->required();
+    app->add_option("--form", connect.form, "the connect request's message type")
+        ->capture_default_str()
+        ->check(CLI::IsMember({21, 22, 27, 28, 29}));
+    AddVersionOption(*app, connect.version, "the version to announce (default: the library's)");
+    AddModulesOption(*app, connect.modules, "a module to ask for; repeatable");
+    app->add_option("--name", connect.name, "who connects (string1)")->capture_default_str();
+    app->add_option("--password", connect.password, "string2, or block2 of forms 27 and 28");
+    app->add_option("--pings", connect.pings, "Ping/KeepAlive rounds once connected")
+        ->capture_default_str();
+    app->add_option("--interval", options->intervalMilliseconds, "milliseconds before each ping")
+        ->capture_default_str();
+    app->add_option("--timeout", options->timeoutSeconds, "seconds to wait for each answer")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 3600u));
+    app->add_flag("--json", options->json, "print JSON lines");
+
+    auto run = [options]() -> int {
+        options->connect.timeout = std::chrono::seconds(options->timeoutSeconds);
+        options->connect.interval = std::chrono::milliseconds(options->intervalMilliseconds);
+        MessagePrinter printer(stdout, options->json ? MessagePrinter::Style::Json
+                                                     : MessagePrinter::Style::Text);
+        return RunClient(options->connect, printer);
+    };
+    return {app, run};
+}
+
+}  // namespace ktutils::tool

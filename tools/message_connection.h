@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "host/nq2/nq_message_buffer.h"
+#include "tools/decoded_message.h"
+#include "tools/message_printer.h"
+#include "tools/tcp_socket.h"
+
+namespace ktutils::tool {
+
+// One TCP connection that carries messages: received bytes go into a message
+// buffer that cuts them into messages; messages to send are taken from the
+// caller's buffer and queued. Every message, sent or received, is decoded
+// and printed as it passes, so the log shows exactly what was on the wire.
+class MessageConnection {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `peer` numbers the lines of a server's clients; 0 prints no number.
+    MessageConnection(TcpSocket socket, MessagePrinter& printer, unsigned peer = 0);
+
+    const TcpSocket& Socket() const noexcept { return socket_; }
+
+    // Takes every sealed message out of `out` and queues it for sending.
+    void Send(NQMessageBuffer& out);
+    bool HasUnsent() const noexcept { return unsent_ < pending_.size(); }
+    // Writes as much of the queue as the socket takes now.
+    void Flush();
+    // Forgets what is still queued, for a connection that is being dropped.
+    void Abandon() noexcept { unsent_ = pending_.size(); }
+
+    // Reads what the socket holds now, up to 64 KiB; false once the peer
+    // has closed.
+    bool Fill();
+    // The next whole received message, decoded and printed; none when no
+    // whole message is waiting. Raises NQBufferError on a malformed stream.
+    std::optional<DecodedMessage> Next();
+
+    // For a client's step-by-step exchange: sends what is queued and waits
+    // for the next message until `deadline`. Raises SocketError when the
+    // peer closes or the deadline passes first.
+    DecodedMessage Await(Clock::time_point deadline);
+    // Sends what is queued, waiting until `deadline` at most.
+    void Drain(Clock::time_point deadline);
+
+private:
+    void WaitReady(short events, Clock::time_point deadline);
+
+    TcpSocket socket_;
+    MessagePrinter& printer_;
+    unsigned peer_;
+    NQMessageBuffer received_;
+    NQMessageBuffer sentLog_;  // the sent bytes again, to print them as decoded
+    std::vector<uint8_t> pending_;
+    std::size_t unsent_ = 0;  // pending_[unsent_, size) is not sent yet
+    bool closed_ = false;
+};
+
+}  // namespace ktutils::tool

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tools/decoded_message.h"
+
+// One line per message, shared by dump, serve and connect.
+//
+// Text:  @<offset> <TYPE NAME> <field>=<value> ...
+//        e.g. @0 KTMESSAGETYPE2_CHALLENGE challenge=0x12345678
+// JSON:  {"offset":0,"type":20,"name":"KTMESSAGETYPE2_CHALLENGE","challenge":305419896}
+//
+// Fields appear in wire order under the decoder's argument names. Versions
+// are "a.b.c.d", module identifiers "id1-id2" in hex, modules "ID:VER" (text)
+// or {"id","version"} / {"id","state"} (JSON), blocks 32 hex digits. A
+// damaged payload adds error= with what was read before the refusal; bytes
+// left after the last field add trailing=true.
+namespace ktutils::tool {
+
+std::string FormatText(const DecodedMessage& message);
+nlohmann::ordered_json ToJson(const DecodedMessage& message);
+
+// Writes message and event lines to one stream, flushed line by line so that
+// a reader on a pipe sees each step as it happens.
+class MessagePrinter {
+public:
+    enum class Style { Text, Json };
+
+    MessagePrinter(std::FILE* out, Style style) : out_(out), style_(style) {}
+
+    // `direction` ("send"/"recv") and `peer` (a client number, 0 for none)
+    // prefix the line when given.
+    void Print(const DecodedMessage& message, const char* direction = nullptr,
+               unsigned peer = 0);
+    // A line that is not a message: `text` in text style, `event` in JSON.
+    void Event(const std::string& text, nlohmann::ordered_json event, unsigned peer = 0);
+
+private:
+    void Line(const std::string& line);
+
+    std::FILE* out_;
+    Style style_;
+};
+
+}  // namespace ktutils::tool
