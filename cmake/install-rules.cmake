@@ -40,13 +40,22 @@ foreach(part checksum host library protocol)
   install(DIRECTORY "${part}/"
     DESTINATION "${ktutils_include_dir}/${part}" COMPONENT ktutils_development
     FILES_MATCHING PATTERN "*.h"
-    PATTERN "detail" EXCLUDE)
+    PATTERN "detail" EXCLUDE
+    # The kernel32 stand-ins and the trust provider are the library's own.
+    PATTERN "win32" EXCLUDE
+    PATTERN "wintrust" EXCLUDE)
 endforeach()
 install(FILES
     "${PROJECT_BINARY_DIR}/include/ktutils_export.h"
     "${PROJECT_BINARY_DIR}/include/nq2_export.h"
     "${PROJECT_BINARY_DIR}/include/mqmath_export.h"
   DESTINATION "${ktutils_include_dir}" COMPONENT ktutils_development)
+
+# The trust provider that VerifyServerComponent loads by name off Windows:
+# beside the library, where the library looks first.
+if(TARGET wintrust)
+  install(TARGETS wintrust LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_runtime)
+endif()
 
 if(TARGET ktutils-cli)
   install(TARGETS ktutils-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
@@ -74,6 +83,11 @@ if(BUILD_SHARED_LIBS)
   set(KTUTILS_PC_CFLAGS "")
 else()
   set(KTUTILS_PC_CFLAGS "-DKTUTILS_STATIC_DEFINE -DNQ2_STATIC_DEFINE -DMQMATH_STATIC_DEFINE")
+endif()
+# What a static libktutils.a still needs at the consumer's link.
+set(KTUTILS_PC_LIBS_PRIVATE "-lz")
+if(KTUTILS_WITH_LIBDEFLATE)
+  string(APPEND KTUTILS_PC_LIBS_PRIVATE " -ldeflate")
 endif()
 configure_file(cmake/ktutils.pc.in "${PROJECT_BINARY_DIR}/ktutils.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/ktutils.pc"
