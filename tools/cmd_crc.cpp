@@ -37,7 +37,8 @@ int PrintChecksums(const std::vector<std::string>& files) {
     for (const std::string& path : files) {
         const FileChecksum result = Checksum(path);
         if (!result.ok) {
-            std::fprintf(stderr, "ktutils crc: %s: %s\n", ShownName(path), std::strerror(result.error));
+            std::fprintf(stderr, "ktutils crc: %s: %s\n", ShownName(path),
+                         std::strerror(result.error));
             status = kExitSystem;
             continue;
         }
@@ -61,7 +62,8 @@ struct ListFile {
 // One warning per kind of trouble at the end, as sha256sum -c gives them, so
 // a long list's result is not lost above the screen.
 void Summarise(unsigned long count, const char* one, const char* many) {
-    if (count != 0) std::fprintf(stderr, "ktutils crc: WARNING: %lu %s\n", count, count == 1 ? one : many);
+    if (count == 0) return;
+    std::fprintf(stderr, "ktutils crc: WARNING: %lu %s\n", count, count == 1 ? one : many);
 }
 
 int CheckList(const std::string& listPath) {

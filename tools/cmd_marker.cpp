@@ -32,7 +32,8 @@ struct MarkerOptions {
 bool IsRegularFile(const char* command, const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+                     std::strerror(errno));
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -47,7 +48,8 @@ bool ChecksumOrReport(const char* command, const std::string& path, unsigned int
     if (!IsRegularFile(command, path)) return false;
     const FileChecksum result = ChecksumFile(path, path);
     if (!result.ok) {
-        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(), std::strerror(result.error));
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+                     std::strerror(result.error));
         return false;
     }
     checksum = result.checksum;
@@ -72,8 +74,20 @@ int WriteMarkers(const MarkerOptions& options, bool withInfo) {
             status = kExitSystem;
             continue;
         }
+        // It answers 1 once the marker opened, even when the write or the
+        // replacement then failed (a full disk, a folder under the marker's
+        // name); reading it back is the only way to know it is there.
+        const StoredMarker stored = ReadStoredMarker(path);
+        if (!stored.present || stored.checksum != checksum) {
+            std::fprintf(stderr, "ktutils marker write: %s.crc: not stored (reading it back %s)\n",
+                         path.c_str(),
+                         stored.present ? "gives another checksum" : "finds no marker");
+            status = kExitSystem;
+            continue;
+        }
         if (withInfo) {
-            std::printf("%s: marker written, %08x, info %d\n", QuoteName(path).c_str(), checksum, info);
+            std::printf("%s: marker written, %08x, info %d\n", QuoteName(path).c_str(), checksum,
+                        info);
         } else {
             std::printf("%s: marker written, %08x\n", QuoteName(path).c_str(), checksum);
         }
@@ -139,7 +153,7 @@ Command AddMarkerCommand(CLI::App& tool) {
     info->option_text("N")->check(CLI::Range(int64_t{INT32_MIN}, int64_t{INT32_MAX}));
 
     CLI::App* read = marker->add_subcommand(
-        "read", "Print the checksum each FILE.crc holds, or \"no marker\" (exit 1 if any has none)");
+        "read", "Print the checksum in each FILE.crc, or \"no marker\" (exit 1 if any has none)");
     read->add_option("FILE", options->files, "regular files")->required();
 
     CLI::App* check = marker->add_subcommand(

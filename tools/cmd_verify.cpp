@@ -28,8 +28,8 @@ int Verify(const VerifyOptions& options) {
         // The library takes a writable path, though it does not write to it.
         std::vector<char> writable(path.begin(), path.end());
         writable.push_back('\0');
-        const bool trusted =
-            VerifyServerComponent(writable.data(), options.ui, options.acceptProviderUnknown ? 1 : 0) == 1;
+        const int acceptUnknown = options.acceptProviderUnknown ? 1 : 0;
+        const bool trusted = VerifyServerComponent(writable.data(), options.ui, acceptUnknown) == 1;
         std::printf("%s: %s\n", QuoteName(path).c_str(), trusted ? "trusted" : "NOT trusted");
         if (!trusted) status = kExitNegative;
     }
@@ -41,7 +41,7 @@ int Verify(const VerifyOptions& options) {
 Command AddVerifyCommand(CLI::App& tool) {
     auto options = std::make_shared<VerifyOptions>();
     CLI::App* verify = tool.add_subcommand(
-        "verify", "Say whether each file's Authenticode signature is trusted (exit 0 only if all are)");
+        "verify", "Say whether each file's Authenticode signature is trusted (exit 0 if all are)");
     verify->footer(std::string(
         "The library answers trusted or not, without a reason: an unsigned, altered,\n"
         "badly or untrustedly signed, unreadable or missing file, and a missing trust\n"
@@ -52,7 +52,8 @@ Command AddVerifyCommand(CLI::App& tool) {
     verify->add_flag("--accept-provider-unknown", options->acceptProviderUnknown,
                      "count a trust service that does not know the check as trusting");
     verify->add_option("--ui", options->ui,
-                       "dwUIChoice for the trust service: 1 all, 2 none (default), 3 no bad, 4 no good")
+                       "dwUIChoice of the trust service: 1 all, 2 none (default), 3 no bad,\n"
+                       "4 no good")
         ->option_text("N")
         ->check(CLI::Range(1, 4));
     return {verify, [options] { return Verify(*options); }};
