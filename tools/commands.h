@@ -16,8 +16,9 @@ struct Command {
 };
 
 // One per subcommand, each in its own cmd_<name>.cpp, listed in main.cpp.
-// The checksum, marker and signature commands (crc, marker, verify) are to
-// follow the same pattern.
+Command AddCrcCommand(CLI::App& tool);
+Command AddMarkerCommand(CLI::App& tool);
+Command AddVerifyCommand(CLI::App& tool);
 Command AddNameCommand(CLI::App& tool);
 Command AddVersionCommand(CLI::App& tool);
 Command AddDumpCommand(CLI::App& tool);

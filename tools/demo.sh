@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The README's demo: a reference server and client shake hands on loopback,
-# each step printed. Usage: demo.sh PATH/TO/ktutils
+# then a file is checksummed, marked and checked; each step printed.
+# Usage: demo.sh PATH/TO/ktutils
 set -euo pipefail
 ktutils=${1:?usage: demo.sh PATH/TO/ktutils}
+# Absolute, since the file steps run in a scratch folder.
+[[ $ktutils == */* ]] && ktutils=$(realpath "$ktutils")
 
 work=$(mktemp -d)
 server=
@@ -34,3 +37,20 @@ echo "(server)"
 timeout 10 cat <&3
 wait "$server"
 server=
+
+# A file's checksum, kept beside it in a marker, and checked against it.
+cd "$work"
+printf 'a server component, or any file\n' > component.dat
+step ktutils crc component.dat
+"$ktutils" crc component.dat
+step ktutils marker write component.dat
+"$ktutils" marker write component.dat
+step ktutils marker check component.dat
+"$ktutils" marker check component.dat
+
+# Once the file changes, its marker no longer vouches for it.
+printf 'changed\n' >> component.dat
+step ktutils marker check component.dat
+status=0
+"$ktutils" marker check component.dat || status=$?
+echo "(exit status $status)"

@@ -15,7 +15,8 @@ enum ExitStatus : int {
 constexpr const char* kExitStatusHelp =
     "Exit status:\n"
     "  0  success (connect: the server accepted the connection)\n"
-    "  1  a negative answer: refused by the server, malformed stream, unknown name\n"
+    "  1  a negative answer: refused by the server, malformed stream, unknown name,\n"
+    "     failed check, stale or missing marker, untrusted file\n"
     "  2  usage error: unknown option, missing or malformed argument\n"
     "  3  system error: a file or socket failed, a peer timed out or broke the protocol\n";
 

@@ -16,14 +16,15 @@ int main(int argc, char** argv) {
     // Sockets report a vanished peer as an error, not as a fatal signal.
     std::signal(SIGPIPE, SIG_IGN);
 
-    CLI::App app{"ktutils: message streams, a reference client and server, names and versions"};
+    CLI::App app{"ktutils: message streams, a reference client and server, checksums and markers,\n"
+                 "signature checks, names and versions"};
     app.require_subcommand(1);
     app.footer(tool::kExitStatusHelp);
 
-    // Checksum, marker and signature commands join this list as they land.
     using Adder = tool::Command (*)(CLI::App&);
     const Adder adders[] = {
-        tool::AddDumpCommand,    tool::AddServeCommand, tool::AddConnectCommand,
+        tool::AddCrcCommand,     tool::AddMarkerCommand, tool::AddVerifyCommand,
+        tool::AddDumpCommand,    tool::AddServeCommand,  tool::AddConnectCommand,
         tool::AddNameCommand,    tool::AddVersionCommand,
     };
     std::vector<tool::Command> commands;

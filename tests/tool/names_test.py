@@ -3,7 +3,7 @@ import unittest
 
 from tool_harness import run
 
-SUBCOMMANDS = ["dump", "serve", "connect", "name", "version"]
+SUBCOMMANDS = ["crc", "marker", "verify", "dump", "serve", "connect", "name", "version"]
 
 
 class NameCommand(unittest.TestCase):

@@ -18,10 +18,14 @@ DATA_DIR = os.environ.get("KTUTILS_TEST_DATA_DIR",
 TIME_LIMIT = 20
 
 
-def run(*args, stdin=None):
-    """Runs `ktutils args...` and returns the CompletedProcess (text)."""
+def run(*args, stdin=None, env=None, cwd=None):
+    """Runs `ktutils args...` and returns the CompletedProcess (text).
+
+    `env` adds to the environment rather than replacing it."""
+    environment = None if env is None else {**os.environ, **env}
     return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True,
-                          timeout=TIME_LIMIT, text=not isinstance(stdin, bytes))
+                          timeout=TIME_LIMIT, text=not isinstance(stdin, bytes),
+                          env=environment, cwd=cwd)
 
 
 def golden_frames():

@@ -1,0 +1,172 @@
+// ktutils marker write|read|check FILE...: the ".crc" marker files that keep
+// a file's checksum beside it.
+#include <CLI/CLI.hpp>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ktutils.h"
+#include "tools/checksum_line.h"
+#include "tools/commands.h"
+#include "tools/exit_status.h"
+#include "tools/file_checksum.h"
+#include "tools/stored_marker.h"
+
+namespace ktutils::tool {
+namespace {
+
+struct MarkerOptions {
+    std::vector<std::string> files;
+    int64_t info = 0;
+};
+
+// A marker belongs beside a regular file: the library reads none beside
+// anything else, and a FIFO or device has no contents to vouch for.
+bool IsRegularFile(const char* command, const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        std::fprintf(stderr, "ktutils marker %s: %s: not a regular file\n", command, path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The file's checksum from its contents, or an error naming it.
+bool ChecksumOrReport(const char* command, const std::string& path, unsigned int& checksum) {
+    if (!IsRegularFile(command, path)) return false;
+    const FileChecksum result = ChecksumFile(path, path);
+    if (!result.ok) {
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+                     std::strerror(result.error));
+        return false;
+    }
+    checksum = result.checksum;
+    return true;
+}
+
+int WriteMarkers(const MarkerOptions& options, bool withInfo) {
+    int status = kExitOk;
+    for (const std::string& path : options.files) {
+        unsigned int checksum = 0;
+        if (!ChecksumOrReport("write", path, checksum)) {
+            status = kExitSystem;
+            continue;
+        }
+        const int info = static_cast<int>(options.info);
+        const int written = withInfo ? WriteFileInfo(path.c_str(), checksum, info)
+                                     : CreateFileCRCMarker(path.c_str(), checksum);
+        // The library says only that the marker did not open for writing.
+        if (written != 1) {
+            std::fprintf(stderr, "ktutils marker write: %s.crc: cannot be opened for writing\n",
+                         path.c_str());
+            status = kExitSystem;
+            continue;
+        }
+        // It answers 1 once the marker opened, even when the write or the
+        // replacement then failed (a full disk, a folder under the marker's
+        // name); reading it back is the only way to know it is there.
+        const StoredMarker stored = ReadStoredMarker(path);
+        if (!stored.present || stored.checksum != checksum) {
+            std::fprintf(stderr, "ktutils marker write: %s.crc: not stored (reading it back %s)\n",
+                         path.c_str(),
+                         stored.present ? "gives another checksum" : "finds no marker");
+            status = kExitSystem;
+            continue;
+        }
+        if (withInfo) {
+            std::printf("%s: marker written, %08x, info %d\n", QuoteName(path).c_str(), checksum,
+                        info);
+        } else {
+            std::printf("%s: marker written, %08x\n", QuoteName(path).c_str(), checksum);
+        }
+    }
+    return status;
+}
+
+int ReadMarkers(const MarkerOptions& options) {
+    int status = kExitOk;
+    for (const std::string& path : options.files) {
+        if (!IsRegularFile("read", path)) {
+            status = kExitSystem;
+            continue;
+        }
+        const StoredMarker marker = ReadStoredMarker(path);
+        if (marker.present) {
+            std::printf("%s: %08x\n", QuoteName(path).c_str(), marker.checksum);
+        } else {
+            std::printf("%s: no marker\n", QuoteName(path).c_str());
+            if (status == kExitOk) status = kExitNegative;
+        }
+    }
+    return status;
+}
+
+int CheckMarkers(const MarkerOptions& options) {
+    int status = kExitOk;
+    for (const std::string& path : options.files) {
+        unsigned int contents = 0;
+        if (!ChecksumOrReport("check", path, contents)) {
+            status = kExitSystem;
+            continue;
+        }
+        const StoredMarker marker = ReadStoredMarker(path);
+        const std::string shown = QuoteName(path);
+        if (!marker.present) {
+            std::printf("%s: MISSING (no marker)\n", shown.c_str());
+        } else if (marker.checksum != contents) {
+            std::printf("%s: STALE (marker %08x, contents %08x)\n", shown.c_str(), marker.checksum,
+                        contents);
+        } else {
+            std::printf("%s: OK\n", shown.c_str());
+            continue;
+        }
+        if (status == kExitOk) status = kExitNegative;
+    }
+    return status;
+}
+
+}  // namespace
+
+Command AddMarkerCommand(CLI::App& tool) {
+    auto options = std::make_shared<MarkerOptions>();
+    CLI::App* marker =
+        tool.add_subcommand("marker", "Write, read or check the .crc marker files beside files");
+    marker->require_subcommand(1);
+
+    CLI::App* write = marker->add_subcommand(
+        "write", "Store each file's checksum in FILE.crc (replacing any marker there)");
+    write->add_option("FILE", options->files, "regular files")->required();
+    CLI::Option* info = write->add_option(
+        "--info", options->info, "write the 8-byte form: the checksum, then N (signed 32-bit)");
+    info->option_text("N")->check(CLI::Range(int64_t{INT32_MIN}, int64_t{INT32_MAX}));
+
+    CLI::App* read = marker->add_subcommand(
+        "read", "Print the checksum in each FILE.crc, or \"no marker\" (exit 1 if any has none)");
+    read->add_option("FILE", options->files, "regular files")->required();
+
+    CLI::App* check = marker->add_subcommand(
+        "check", "Compare each marker with its file: OK, STALE or MISSING (exit 1 unless all OK)");
+    check->add_option("FILE", options->files, "regular files")->required();
+
+    auto run = [options, write, read, check, info]() -> int {
+        if (write->parsed()) return WriteMarkers(*options, info->count() != 0);
+        if (read->parsed()) return ReadMarkers(*options);
+        if (check->parsed()) return CheckMarkers(*options);
+        return kExitUsage;
+    };
+    return {marker, run};
+}
+
+}  // namespace ktutils::tool

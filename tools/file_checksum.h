@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+namespace ktutils::tool {
+
+// The Adler-32 checksum of a file's contents, or why it could not be had.
+struct FileChecksum {
+    bool ok = false;
+    unsigned int checksum = 0;
+    int error = 0;  // errno of the failed open or read when !ok
+};
+
+// Streams the file at `path` through InitComputeCRC() and the running
+// ComputeCRC() in fixed-size pieces, so memory does not grow with the file
+// and files of 4 GiB and more have an answer too (where ComputeCRC(path)
+// gives 0). A large file's progress is drawn on standard error when that is
+// a terminal, under `label`.
+FileChecksum ChecksumFile(const std::string& path, const std::string& label);
+
+// The same over what remains of standard input.
+FileChecksum ChecksumStandardInput(const std::string& label);
+
+}  // namespace ktutils::tool
