@@ -2,11 +2,10 @@
 import os
 import pty
 import subprocess
-import tempfile
 import unittest
 import zlib
 
-from tool_harness import TIME_LIMIT, TOOL, run
+from tool_harness import TIME_LIMIT, TOOL, FileTestCase, run
 
 # The tool reads in pieces of this size; the sizes around it are where a
 # piece boundary could drop or repeat bytes.
@@ -17,18 +16,8 @@ def line(data, name):
     return f"{zlib.adler32(data):08x}  {name}\n"
 
 
-class CrcTestCase(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
-
-    def path(self, name):
-        return os.path.join(self.dir.name, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-        return self.path(name)
+class CrcTestCase(FileTestCase):
+    pass
 
 
 class Checksums(CrcTestCase):

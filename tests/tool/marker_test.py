@@ -1,26 +1,13 @@
 """ktutils marker write|read|check: the .crc files beside files."""
 import os
 import struct
-import tempfile
 import unittest
 import zlib
 
-from tool_harness import run
+from tool_harness import FileTestCase, run
 
 
-class MarkerTestCase(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
-
-    def path(self, name):
-        return os.path.join(self.dir.name, name)
-
-    def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
-        return self.path(name)
-
+class MarkerTestCase(FileTestCase):
     def marker_bytes(self, path):
         with open(path + ".crc", "rb") as f:
             return f.read()

@@ -7,8 +7,10 @@ import os
 import re
 import queue
 import subprocess
+import tempfile
 import threading
 import time
+import unittest
 
 TOOL = os.environ.get("KTUTILS_TOOL", "ktutils")
 DATA_DIR = os.environ.get("KTUTILS_TEST_DATA_DIR",
@@ -122,3 +124,20 @@ def start_connect(address, *args):
     """A client in the background, for the cases that need one held open."""
     return subprocess.Popen([TOOL, "connect", address, *map(str, args)],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+class FileTestCase(unittest.TestCase):
+    """A test with a fresh folder of its own, removed afterwards."""
+
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+
+    def path(self, name):
+        return os.path.join(self.dir.name, name)
+
+    def write(self, name, data):
+        """Writes `data` (bytes) to `name` in the folder; returns its path."""
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
