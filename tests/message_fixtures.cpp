@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "tests/support/payload_codecs.h"
+
 namespace fixture {
 
 const char* const kString1 = "player";
@@ -66,20 +68,8 @@ struct Blocks {
     }
 };
 
-// Decoder targets, fresh for each decode.
-struct Targets {
-    uint32_t challenge = 0;
-    XString string1, string2;
-    unsigned char block1[16] = {};
-    unsigned char block2[16] = {};
-    KTUVersion version;
-    XList<KTUGuidVersion> guidVersions;
-    XList<KTUModuleInfo> moduleInfos;
-    XList<KTUGUID> guids;
-    uint8_t denial = 0;
-    uint16_t value16 = 0;
-    uint32_t value32 = 0;
-};
+// Decoder targets, fresh for each decode: every value any payload carries.
+using Targets = ktutils::detail::MessageValues;
 
 int ReadTextConnect(NQMessageBuffer& b, Targets& t, bool dual) {
     return dual ? KTUMessage2::ReadChallengeConnectDual2(b, t.challenge, t.string1, t.string2,
