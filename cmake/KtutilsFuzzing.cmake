@@ -3,7 +3,8 @@
 # One harness (a source defining LLVMFuzzerTestOneInput), built two ways:
 #  - with KTUTILS_BUILD_TESTS: <name>-replay, a plain program that hands every
 #    file of CORPUS to the harness once; registered as the ctest test
-#    fuzz-replay.<name>, so every test run, sanitized or not, exercises it;
+#    fuzz-replay.<name>, so every test run, sanitized or not, exercises it
+#    (where this build's programs can run: KTUTILS_TARGET_RUNS);
 #  - with KTUTILS_BUILD_FUZZERS (clang): <name>, linked with libFuzzer, and the
 #    ctest test fuzz.<name>, labelled "fuzz", which fuzzes for
 #    KTUTILS_FUZZ_SECONDS starting from CORPUS. New inputs go to
@@ -19,7 +20,9 @@ function(ktutils_add_fuzzer name)
     add_executable(${name}-replay ${arg_SOURCES})
     target_link_libraries(${name}-replay PRIVATE ktutils-fuzz-replay-main ${arg_LIBRARIES})
     ktutils_set_warnings(${name}-replay)
-    add_test(NAME fuzz-replay.${name} COMMAND ${name}-replay "${arg_CORPUS}")
+    if(KTUTILS_TARGET_RUNS)
+      add_test(NAME fuzz-replay.${name} COMMAND ${name}-replay "${arg_CORPUS}")
+    endif()
   endif()
 
   if(KTUTILS_BUILD_FUZZERS)

@@ -33,6 +33,12 @@ install(TARGETS ktutils nq2 mqmath
     NAMELINK_COMPONENT ktutils_development
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_development)
 
+# The MinGW runtime DLLs that the DLLs import, beside them.
+if(KTUTILS_MINGW_RUNTIME_DLLS)
+  install(FILES ${KTUTILS_MINGW_RUNTIME_DLLS}
+    DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
+endif()
+
 install(FILES ktutils.h
   DESTINATION "${ktutils_include_dir}" COMPONENT ktutils_development)
 # Every public header of each part; protocol/detail is the codec's own.

@@ -10,23 +10,17 @@
 #include <cstring>
 #include <string>
 
-#include <stdlib.h>
-#include <unistd.h>
 
 #include "checksum/compute_crc.h"
 #include "checksum/crc_marker.h"
 #include "fuzz/fuzz_check.h"
+#include "tests/support/unique_folder.h"
 
 namespace {
 
 // One folder for the whole run: files are rewritten for every input.
 const std::string& Folder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/ktutils-fuzz-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        KTUTILS_FUZZ_CHECK(made != nullptr);
-        return std::string(made);
-    }();
+    static const std::string folder = ktutils::test::MakeUniqueFolder("ktutils-fuzz-").string();
     return folder;
 }
 
@@ -62,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string path = Folder() + "/file.bin";
     const std::string markerPath = path + ".crc";
     Write(path, contents, contentsSize);
-    ::unlink(markerPath.c_str());
+    std::remove(markerPath.c_str());
     if (hasMarker) Write(markerPath, marker, markerSize);
 
     const unsigned int whole = Reference(::adler32(0, nullptr, 0), contents, contentsSize);

@@ -7,8 +7,12 @@
 #include <random>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include "checksum/compute_crc.h"
 
@@ -34,20 +38,43 @@ std::vector<char> RandomBytes(std::size_t size, std::uint32_t seed) {
 class GuardedBuffer {
 public:
     explicit GuardedBuffer(std::size_t size) {
-        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const std::size_t page = PageSize();
         m_span = (size + page - 1) / page * page + page;
+#ifdef _WIN32
+        m_base = static_cast<char*>(::VirtualAlloc(nullptr, m_span, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        if (m_base == nullptr) throw std::bad_alloc();
+        DWORD previous = 0;
+        ::VirtualProtect(m_base + m_span - page, page, PAGE_NOACCESS, &previous);
+#else
         void* mapped = ::mmap(nullptr, m_span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED) throw std::bad_alloc();
         m_base = static_cast<char*>(mapped);
         ::mprotect(m_base + m_span - page, page, PROT_NONE);
+#endif
         m_data = m_base + (m_span - page - size);
     }
-    ~GuardedBuffer() { ::munmap(m_base, m_span); }
+    ~GuardedBuffer() {
+#ifdef _WIN32
+        ::VirtualFree(m_base, 0, MEM_RELEASE);
+#else
+        ::munmap(m_base, m_span);
+#endif
+    }
     GuardedBuffer(const GuardedBuffer&) = delete;
     GuardedBuffer& operator=(const GuardedBuffer&) = delete;
     char* data() const { return m_data; }
 
 private:
+    static std::size_t PageSize() {
+#ifdef _WIN32
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        return info.dwPageSize;
+#else
+        return static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+#endif
+    }
+
     char* m_base = nullptr;
     char* m_data = nullptr;
     std::size_t m_span = 0;
@@ -106,7 +133,7 @@ TEST(Adler32, AllOnesAtTheChunkBoundaryFromTheLargestSums) {
 
 TEST(Adler32, NullBufferGivesTheStartValueWhateverTheRunningValue) {
     EXPECT_EQ(ComputeCRC(nullptr, 0), 1u);
-    for (unsigned long running : {0ul, 1ul, 0x11E60398ul, 0xFFFFFFFFul, 0x123456789ul}) {
+    for (unsigned long running : {0ul, 1ul, 0x11E60398ul, 0xFFFFFFFFul, static_cast<unsigned long>(0x123456789ull)}) {
         EXPECT_EQ(ComputeCRC(running, nullptr, 0), 1u) << running;
         EXPECT_EQ(ComputeCRC(running, nullptr, 0), Zlib(running, nullptr, 0));
     }

@@ -4,13 +4,19 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "checksum/compute_crc.h"
 #include "host/mqmath/mq_allocator.h"
@@ -60,8 +66,31 @@ TEST_F(ComputeCRCFile, AFileEqualsTheSameBytesInMemory) {
 
 TEST_F(ComputeCRCFile, WhatCannotBeReadAsAFileGivesZero) {
     EXPECT_EQ(ComputeCRC(dir.Path("absent").c_str()), 0u);
-    EXPECT_EQ(ComputeCRC(dir.Root().c_str()), 0u);
+    EXPECT_EQ(ComputeCRC(dir.Root().string().c_str()), 0u);
     EXPECT_EQ(ComputeCRC(static_cast<const char*>(nullptr)), 0u);
+}
+
+#ifdef _WIN32
+TEST_F(ComputeCRCFile, APipeGivesZeroWithoutWaitingForItsWriter) {
+    const std::string name = "\\\\.\\pipe\\ktutils-crc-" + std::to_string(::GetCurrentProcessId());
+    const HANDLE pipe = ::CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ComputeCRC(name.c_str()), 0u);
+    ::CloseHandle(pipe);
+}
+
+TEST_F(ComputeCRCFile, AFileThatAnotherHandleHoldsExclusivelyGivesZero) {
+    const auto bytes = Pattern(10);
+    WriteBytes(dir.Path("locked"), bytes);
+    const HANDLE holder = ::CreateFileA(dir.Path("locked").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ComputeCRC(dir.Path("locked").c_str()), 0u);
+    ::CloseHandle(holder);
+    EXPECT_EQ(ComputeCRC(dir.Path("locked").c_str()), ComputeCRC(reinterpret_cast<const char*>(bytes.data()), 10));
+}
+#else
+TEST_F(ComputeCRCFile, AFifoGivesZeroWithoutWaitingForItsWriter) {
     // A FIFO without a writer would block a plain open or read forever.
     ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(ComputeCRC(dir.Path("fifo").c_str()), 0u);
@@ -73,14 +102,14 @@ TEST_F(ComputeCRCFile, UnreadableFileGivesZero) {
     ::chmod(dir.Path("secret").c_str(), 0);
     EXPECT_EQ(ComputeCRC(dir.Path("secret").c_str()), 0u);
 }
+#endif
 
 TEST_F(ComputeCRCFile, FileOf4GiBOrMoreGivesZeroNotAPrefixChecksum) {
     const std::string path = dir.Path("sparse");
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    const int truncated = ::ftruncate(fd, (off_t{1} << 32) + 1);
-    ::close(fd);
-    if (truncated != 0) GTEST_SKIP() << "this file system cannot hold a sparse file over 4 GiB";
+    std::ofstream(path).close();
+    std::error_code error;
+    std::filesystem::resize_file(path, (std::uintmax_t{1} << 32) + 1, error);
+    if (error) GTEST_SKIP() << "this file system cannot hold a file over 4 GiB: " << error.message();
     EXPECT_EQ(ComputeCRC(path.c_str()), 0u);
 }
 

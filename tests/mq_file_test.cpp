@@ -6,7 +6,11 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
+#endif
 
 #include "host/mqmath/mq_file.h"
 #include "tests/host_os_mock.h"
@@ -85,13 +89,21 @@ TEST_F(MqFileTest, FailedRenameRemovesTheTemporaryFile) {
 
 TEST_F(MqFileTest, TheModeWordMarksRegularFilesWithBit15Alone) {
     WriteBytes(dir.Path("f"), {});
+    EXPECT_EQ(MqFile::GetFileMode(dir.Root().string().c_str()) & 0xF000u, 0x4000u);
+    EXPECT_EQ(MqFile::GetFileMode(dir.Path("absent").c_str()), 0u);
+#ifdef _WIN32
+    // Windows has no permission bits: read-only or not is all there is.
+    EXPECT_EQ(MqFile::GetFileMode(dir.Path("f").c_str()), 0x8000u | 0666u);
+    ASSERT_TRUE(::SetFileAttributesA(dir.Path("f").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(MqFile::GetFileMode(dir.Path("f").c_str()), 0x8000u | 0444u);
+    ::SetFileAttributesA(dir.Path("f").c_str(), FILE_ATTRIBUTE_NORMAL);
+#else
     ::chmod(dir.Path("f").c_str(), 0640);
     EXPECT_EQ(MqFile::GetFileMode(dir.Path("f").c_str()), 0x8000u | 0640u);
-    EXPECT_EQ(MqFile::GetFileMode(dir.Root().c_str()) & 0xF000u, 0x4000u);
-    EXPECT_EQ(MqFile::GetFileMode(dir.Path("absent").c_str()), 0u);
     EXPECT_EQ(MqFile::GetFileMode("/dev/null") & 0xF000u, 0x2000u);
     ASSERT_EQ(::mkfifo(dir.Path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(MqFile::GetFileMode(dir.Path("fifo").c_str()) & 0xF000u, 0x1000u);
+#endif
 }
 
 }  // namespace

@@ -5,20 +5,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
+#include "tests/support/unique_folder.h"
 
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ktutils-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
+    TempDir() : m_path(ktutils::test::MakeUniqueFolder("ktutils-test-")) {}
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);

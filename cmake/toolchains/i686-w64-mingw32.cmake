@@ -1,13 +1,5 @@
-# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (packages
-# g++-mingw-w64-i686-posix and libz-mingw-w64-dev): the platform's own
-# target, a 32-bit DLL, checked from a Linux machine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows, the platform's own target (packages g++-mingw-w64-i686-posix
+# and libz-mingw-w64-dev).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(KTUTILS_MINGW_TRIPLET i686-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake")

@@ -9,6 +9,15 @@ std::size_t RoundUp(std::size_t size, std::size_t step) { return (size + step - 
 
 }  // namespace
 
+// Defined here so that a Windows program binding one to a reference finds it
+// exported from the DLL.
+constexpr std::size_t MqAllocator::kMaxCachedBlocks;
+constexpr std::size_t MqAllocator::kMaxCachedBytes;
+constexpr std::size_t MqAllocator::kMaxReuseRatio;
+constexpr std::size_t MqAllocator::kSmallStep;
+constexpr std::size_t MqAllocator::kHugePage;
+constexpr std::size_t MqAllocator::kMaxCachedStrings;
+
 MqAllocator& MqAllocator::Instance() {
     static MqAllocator* const instance = [] {
         auto* allocator = new MqAllocator;

@@ -23,6 +23,13 @@ void StoreU32(uint8_t* b, uint32_t v) {
 
 }  // namespace
 
+// The class's constants, defined where the library is built so that a
+// Windows program that binds one to a reference finds it exported from the
+// DLL (an in-class constant alone is emitted only where it is used).
+constexpr uint32_t NQMessageBuffer::kHeaderSize;
+constexpr uint32_t NQMessageBuffer::kMaxPayloadSize;
+constexpr std::size_t NQMessageBuffer::kDefaultOutputCapacity;
+
 NQMessageBuffer::NQMessageBuffer(std::size_t outputCapacity) : capacity_(outputCapacity) {}
 
 NQMessageBuffer::~NQMessageBuffer() = default;

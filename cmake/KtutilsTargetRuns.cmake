@@ -1,0 +1,37 @@
+# KTUTILS_TARGET_RUNS: whether this build's programs can run here, so that
+# ctest can run its tests. Always true for a native build. A cross build runs
+# them through CMAKE_CROSSCOMPILING_EMULATOR (Wine for the MinGW presets), and
+# a probe program proves that the emulator really runs them: a 64-bit-only
+# Wine fails to start a 32-bit program yet exits with 0, which would pass
+# every test unrun. Probed at every configure, so installing the emulator
+# later is noticed.
+
+# gtest_discover_tests(), where the tests can run; otherwise the test program
+# is only built.
+function(ktutils_discover_tests)
+  if(KTUTILS_TARGET_RUNS)
+    gtest_discover_tests(${ARGV})
+  endif()
+endfunction()
+
+if(NOT CMAKE_CROSSCOMPILING)
+  set(KTUTILS_TARGET_RUNS ON)
+  return()
+endif()
+set(KTUTILS_TARGET_RUNS OFF)
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(probe "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs.cpp")
+  file(WRITE "${probe}" "#include <cstdio>\nint main() { std::puts(\"ktutils target runs\"); return 0; }\n")
+  try_run(run_result compile_result "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs" "${probe}"
+    RUN_OUTPUT_VARIABLE run_output)
+  if(compile_result AND run_result EQUAL 0 AND run_output MATCHES "ktutils target runs")
+    set(KTUTILS_TARGET_RUNS ON)
+  endif()
+endif()
+if(KTUTILS_TARGET_RUNS)
+  message(STATUS "ktutils: tests run through ${CMAKE_CROSSCOMPILING_EMULATOR}")
+else()
+  message(WARNING "ktutils: this machine cannot run ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR} programs "
+    "(emulator: '${CMAKE_CROSSCOMPILING_EMULATOR}'). The tests are built but not registered with ctest; "
+    "only the checks that run on this machine are.")
+endif()

@@ -1,0 +1,5 @@
+# 64-bit Windows (packages g++-mingw-w64-x86-64-posix and libz-mingw-w64-dev):
+# the target whose tests run under Debian's 64-bit Wine.
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(KTUTILS_MINGW_TRIPLET x86_64-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake")
