@@ -7,10 +7,12 @@
 # later is noticed.
 
 # gtest_discover_tests(), where the tests can run; otherwise the test program
-# is only built.
+# is only built. Listing the tests starts the program, through Wine in a
+# cross build, which takes seconds on a loaded machine: more than the
+# default 5 s allowed.
 function(ktutils_discover_tests)
   if(KTUTILS_TARGET_RUNS)
-    gtest_discover_tests(${ARGV})
+    gtest_discover_tests(${ARGV} DISCOVERY_TIMEOUT 120)
   endif()
 endfunction()
 

@@ -6,6 +6,16 @@
 
 namespace {
 
+TEST(MessageBufferAllocation, TheProbeSeesTheBuffersOwnAllocations) {
+    // Without this, the bounds below would hold for a probe that sees nothing.
+    NQMessageBuffer r;
+    ResetLargestAllocation();
+    Feed(r, Header(NQMessageBuffer::kMaxPayloadSize, 14, 0, 0));
+    Feed(r, std::vector<uint8_t>(NQMessageBuffer::kMaxPayloadSize));
+    EXPECT_TRUE(r.NextMsg());
+    EXPECT_GE(LargestAllocation(), std::size_t{NQMessageBuffer::kMaxPayloadSize});
+}
+
 TEST(MessageBufferAllocation, AnOversizedDeclaredLengthIsRefusedWithoutAllocating) {
     NQMessageBuffer r;
     Feed(r, Header(0xFFFFFFF0u, 14, 0, 0));
