@@ -5,6 +5,12 @@
 # Wine fails to start a 32-bit program yet exits with 0, which would pass
 # every test unrun. Probed at every configure, so installing the emulator
 # later is noticed.
+#
+# KTUTILS_REQUIRE_TARGET_RUNS turns a failed probe into a configure error. A
+# build whose tests must run (the 64-bit Windows build in CI) sets it, so that
+# a broken emulator cannot quietly shrink the suite to the checks that run
+# natively while everything stays green.
+option(KTUTILS_REQUIRE_TARGET_RUNS "Fail at configure time when this build's programs cannot run here" OFF)
 
 # gtest_discover_tests(), where the tests can run; otherwise the test program
 # is only built. Listing the tests starts the program, through Wine in a
@@ -32,6 +38,16 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 if(KTUTILS_TARGET_RUNS)
   message(STATUS "ktutils: tests run through ${CMAKE_CROSSCOMPILING_EMULATOR}")
+elseif(KTUTILS_REQUIRE_TARGET_RUNS)
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(why "no emulator was found (for the MinGW toolchains: Wine's loader, package wine64 or wine32:i386)")
+  elseif(NOT compile_result)
+    set(why "the probe program did not build")
+  else()
+    set(why "'${CMAKE_CROSSCOMPILING_EMULATOR}' ran the probe program with status '${run_result}' and output '${run_output}'")
+  endif()
+  message(FATAL_ERROR "ktutils: KTUTILS_REQUIRE_TARGET_RUNS is on, but this machine cannot run "
+    "${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR} programs: ${why}.")
 else()
   message(WARNING "ktutils: this machine cannot run ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR} programs "
     "(emulator: '${CMAKE_CROSSCOMPILING_EMULATOR}'). The tests are built but not registered with ctest; "
