@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,57 @@ TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
     }
     unsetenv("SSL_CERT_FILE");
     unsetenv("SSL_CERT_DIR");
+    SetUpTestSuite();
+}
+
+TEST_F(SignatureTest, RealDebianSignedFilesGetWindowsVerdicts) {
+    // Downloads a few MB with apt-get; see fetch_debian_signed_files.sh.
+    const fs::path files = m_scratch / "debian";
+    const std::string fetch = std::string(KTUTILS_FETCH_DEBIAN_FILES) + " '" + files.string() + "'";
+    ASSERT_EQ(std::system(fetch.c_str()), 0) << fetch;
+    if (fs::exists(files / "skip")) {
+        const Bytes reason = ReadAll(files / "skip");
+        GTEST_SKIP() << std::string(reason.begin(), reason.end());
+    }
+    setenv("KTUTILS_TRUST_ROOTS", (files / "debian-ca.pem").c_str(), 1);
+
+    const Bytes grub = ReadAll(files / "grubx64.efi.signed");
+    ktutils::detail::PeLayout layout;
+    ASSERT_EQ(ktutils::detail::ParsePeLayout(grub.data(), grub.size(), layout), ktutils::detail::PeLayoutStatus::kOk);
+    const auto edited = [&grub](auto edit) {
+        Bytes image = grub;
+        edit(image);
+        return image;
+    };
+    const ktutils::detail::ByteRange table = layout.certificateTable;
+    const struct {
+        const char* name;
+        Bytes image;
+        LONG status;
+    } cases[] = {
+        {"grubx64.efi.signed", grub, 0},
+        {"fbx64.efi.signed", ReadAll(files / "fbx64.efi.signed"), 0},
+        {"mmx64.efi.signed", ReadAll(files / "mmx64.efi.signed"), 0},
+        // Microsoft's signature, two certificate entries: the first is judged,
+        // and its chain does not reach the one root trusted here.
+        {"shimx64.efi.signed", ReadAll(files / "shimx64.efi.signed"), CERT_E_CHAINING},
+        {"code-byte-flipped.efi", edited([&](Bytes& b) { b.at(layout.hashedRanges.at(3).offset + 0x100) ^= 1; }),
+         TRUST_E_BAD_DIGEST},
+        {"checksum-flipped.efi", edited([&](Bytes& b) { b.at(layout.checksumOffset) ^= 0xFF; }), 0},
+        {"byte-appended.efi", edited([](Bytes& b) { b.push_back(0); }), TRUST_E_NOSIGNATURE},
+        {"second-entry.efi",
+         edited([&](Bytes& b) {
+             b.insert(b.end(), grub.begin() + table.offset, grub.begin() + table.offset + table.size);
+             PutU32At(b, layout.certificateEntryOffset + 4, static_cast<std::uint32_t>(2 * table.size));
+         }),
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = Write(c.name, c.image);
+        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(path)), static_cast<std::uint32_t>(c.status));
+        EXPECT_EQ(Library(path), c.status == 0 ? 1 : 0);
+    }
     SetUpTestSuite();
 }
 

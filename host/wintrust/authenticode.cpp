@@ -122,8 +122,11 @@ LONG VerifySignature(PKCS7& signedData, const std::uint8_t* data, std::size_t si
     sk_X509_free(signerCerts);  // the certificates belong to the SignedData
     if (signerCert == nullptr) return TRUST_E_NOSIGNATURE;
     const SigningTime signedAt = JudgeCountersignature(*signer, certificates);
-    if (signedAt.status != 0) return signedAt.status;
-    return VerifyCodeSigningChain(signerCert, certificates, signedAt.at);
+    if (signedAt.status == ERROR_SUCCESS) return VerifyCodeSigningChain(signerCert, certificates, signedAt.at);
+    // A chain that fails whatever the time (an untrusted root, say) is the
+    // deeper fault, and says so first; otherwise the stamp is to blame.
+    const LONG chainNow = VerifyCodeSigningChain(signerCert, certificates, std::nullopt);
+    return chainNow == ERROR_SUCCESS || chainNow == CERT_E_EXPIRED ? signedAt.status : chainNow;
 }
 
 }  // namespace
