@@ -24,19 +24,19 @@ std::optional<std::time_t> ToTime(const ASN1_TIME* time) {
     return timegm(&when);
 }
 
-// The DER of a SEQUENCE value, decoded whole with `decode`, or null.
-template <typename T, T* (*Decode)(T**, const unsigned char**, long)>
-T* DecodeWhole(const ASN1_TYPE* value) {
+// A SEQUENCE value decoded whole with `Decode`, or null.
+template <typename Ptr, auto Decode>
+Ptr DecodeWhole(const ASN1_TYPE* value) {
     if (value == nullptr || value->type != V_ASN1_SEQUENCE || value->value.sequence == nullptr) return nullptr;
     const unsigned char* p = value->value.sequence->data;
     const long length = value->value.sequence->length;
-    T* decoded = Decode(nullptr, &p, length);
-    if (decoded != nullptr && p != value->value.sequence->data + length) return nullptr;
+    Ptr decoded(Decode(nullptr, &p, length));
+    if (p != value->value.sequence->data + length) return nullptr;
     return decoded;
 }
 
 SigningTime JudgeRfc3161(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer) {
-    Pkcs7Ptr token(DecodeWhole<PKCS7, d2i_PKCS7>(value));
+    Pkcs7Ptr token = DecodeWhole<Pkcs7Ptr, d2i_PKCS7>(value);
     TsVerifyContextPtr context(TS_VERIFY_CTX_new());
     X509StorePtr store = NewTrustStore();
     BioPtr stamped(BIO_new_mem_buf(signer.enc_digest->data, signer.enc_digest->length));
@@ -61,7 +61,7 @@ bool ChainsForTimeStamping(X509* authority, STACK_OF(X509) * certificates) {
 }
 
 SigningTime JudgePkcs9(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates) {
-    SignerInfoPtr counter(DecodeWhole<PKCS7_SIGNER_INFO, d2i_PKCS7_SIGNER_INFO>(value));
+    SignerInfoPtr counter = DecodeWhole<SignerInfoPtr, d2i_PKCS7_SIGNER_INFO>(value);
     if (counter == nullptr || counter->issuer_and_serial == nullptr || counter->auth_attr == nullptr)
         return kBadStamp;
     X509* authority = X509_find_by_issuer_and_serial(certificates, counter->issuer_and_serial->issuer,
