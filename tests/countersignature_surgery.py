@@ -3,7 +3,8 @@ anything anew, for the signature fixtures:
   value  SIGNED OUT                 the signer's signature value (what a countersignature covers)
   graft  SIGNED DONOR OUT           SIGNED's signer with DONOR's unsigned attributes
   pkcs9  SIGNED CMS CERT OUT        SIGNED's signer countersigned by the SignerInfo of the
-                                    CMS SignedData, and CERT (DER) added to the certificates"""
+                                    CMS SignedData, and CERT (DER) added to the certificates
+  pkcs9-broken ...                  the same with the countersignature's signature damaged"""
 import sys
 
 
@@ -53,8 +54,10 @@ def main(mode, signed, *rest):
     elif mode == "graft":
         result = build(signed, [e for t, e, _ in parts(rest[0])[2] if t == 0xA1][0])
     else:
-        counter = parts(rest[0])[2]
-        element = der(0x30, b"".join(e for _, e, _ in counter))
+        counter = [e for _, e, _ in parts(rest[0])[2]]
+        if mode == "pkcs9-broken":  # the last byte of the signature value
+            counter = [e[:-1] + bytes([e[-1] ^ 1]) if e[0] == 0x04 else e for e in counter]
+        element = der(0x30, b"".join(counter))
         countersignature_oid = bytes.fromhex("06092a864886f70d010906")
         attribute = der(0x30, countersignature_oid + der(0x31, element))
         result = build(signed, der(0xA1, attribute), open(rest[1], "rb").read())

@@ -156,6 +156,8 @@ const SignedFixture kSignedFixtures[] = {
     {"pkcs9-timestamped.exe", 0},
     {"pkcs9-untrusted-tsa.exe", TRUST_E_TIME_STAMP},
     {"pkcs9-grafted.exe", TRUST_E_TIME_STAMP},  // countersigns another signature
+    {"pkcs9-broken.exe", TRUST_E_TIME_STAMP},
+    {"pkcs9-not-a-tsa.exe", TRUST_E_TIME_STAMP},
     {"pe32-signed-sha1.exe", NTE_BAD_ALGID, true},
     {"dual-signed.exe", 0, true},  // judged on its SHA-256 signature
     {"pe32-signed.exe", 0, true},
