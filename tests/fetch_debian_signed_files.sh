@@ -20,7 +20,7 @@ download() { (cd debs && timeout 300 apt-get download "$1" 2>&1); }
 for package in "${packages[@]}"; do
     log=$(download "$package") && continue
     [[ $log == *"was not found"* ]] && log=$(download "${package%%=*}") && continue
-    echo "the Debian archive cannot be reached: $(grep -m1 '^E:' <<< "$log" || tail -n1 <<< "$log")" > skip
+    echo "apt-get download failed (archive unreachable, or no package lists: apt-get update): $(grep -m1 '^E:' <<< "$log" || tail -n1 <<< "$log")" > skip
     exit 0
 done
 
