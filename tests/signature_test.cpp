@@ -303,33 +303,39 @@ TEST_F(SignatureTest, RefusesAChangeToTheSignedContentOutsideTheImageHash) {
     ExpectRefusedWith(Write("content.exe", image), TRUST_E_BAD_DIGEST);
 }
 
-TEST_F(SignatureTest, RefusesATruncatedCertificateTable) {
+TEST_F(SignatureTest, JudgesACutOrExtendedCertificateTableAsWindowsDoes) {
     const Bytes image = ReadAll(Fixture("pe32-signed.exe"));
-    ExpectRefusedWith(Write("cut-1.exe", Bytes(image.begin(), image.end() - 1)), TRUST_E_NOSIGNATURE);
-    ExpectRefusedWith(Write("cut-8.exe", Bytes(image.begin(), image.end() - 8)), TRUST_E_NOSIGNATURE);
-
+    const std::size_t entry = 0x80 + 24 + 96 + 32;  // the security directory entry
+    const std::uint32_t table = U32At(image, entry), tableSize = U32At(image, entry + 4);
     // Cut by 8 with the directory and dwLength made to agree: the DER
     // signature itself is then short.
     Bytes consistent(image.begin(), image.end() - 8);
-    const std::size_t entry = 0x80 + 24 + 96 + 32;
-    const std::uint32_t table = U32At(image, entry);
-    PutU32At(consistent, entry + 4, U32At(image, entry + 4) - 8);
+    PutU32At(consistent, entry + 4, tableSize - 8);
     PutU32At(consistent, table, U32At(image, table) - 8);
-    ExpectRefusedWith(Write("cut-consistent.exe", consistent), TRUST_E_NOSIGNATURE);
-}
-
-TEST_F(SignatureTest, RefusesDataAppendedAfterTheSignature) {
-    const Bytes image = ReadAll(Fixture("pe32-signed.exe"));
-    Bytes appended = image;
-    appended.push_back(0);
-    ExpectRefusedWith(Write("appended.exe", appended), TRUST_E_NOSIGNATURE);
-
-    // Appended inside the table, with the directory grown to hold it.
-    Bytes grown = image;
-    grown.insert(grown.end(), 8, 0);
-    const std::size_t entry = 0x80 + 24 + 96 + 32;
-    PutU32At(grown, entry + 4, U32At(image, entry + 4) + 8);
-    ExpectRefusedWith(Write("grown.exe", grown), TRUST_E_NOSIGNATURE);
+    const auto extended = [&](const Bytes& tail, bool grown) {
+        Bytes b = image;
+        b.insert(b.end(), tail.begin(), tail.end());
+        if (grown) PutU32At(b, entry + 4, tableSize + static_cast<std::uint32_t>(tail.size()));
+        return b;
+    };
+    const struct {
+        const char* name;
+        Bytes image;
+        LONG status;
+    } cases[] = {
+        {"cut-1.exe", Bytes(image.begin(), image.end() - 1), TRUST_E_NOSIGNATURE},
+        {"cut-8.exe", Bytes(image.begin(), image.end() - 8), TRUST_E_NOSIGNATURE},
+        {"cut-consistent.exe", consistent, TRUST_E_NOSIGNATURE},
+        {"appended.exe", extended({0}, false), TRUST_E_NOSIGNATURE},
+        {"grown-by-zeros.exe", extended(Bytes(8, 0), true), TRUST_E_NOSIGNATURE},  // an entry of length 0
+        {"second-entry.exe", extended(Bytes(image.begin() + table, image.end()), true), 0},  // the first is judged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = Write(c.name, c.image);
+        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(path)), static_cast<std::uint32_t>(c.status));
+        EXPECT_EQ(Library(path), c.status == 0 ? 1 : 0);
+    }
 }
 
 TEST_F(SignatureTest, RefusesWhatIsNotAPeImage) {
