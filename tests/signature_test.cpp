@@ -213,7 +213,10 @@ TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
     SetUpTestSuite();
 }
 
-TEST_F(SignatureTest, RealDebianSignedFilesGetWindowsVerdicts) {
+// Registered on its own with the "network" label (tests/CMakeLists.txt).
+class DebianSignedFiles : public SignatureTest {};
+
+TEST_F(DebianSignedFiles, GetWindowsVerdictsAndStatuses) {
     // Downloads a few MB with apt-get; see fetch_debian_signed_files.sh.
     const fs::path files = m_scratch / "debian";
     const std::string fetch = std::string(KTUTILS_FETCH_DEBIAN_FILES) + " '" + files.string() + "'";
