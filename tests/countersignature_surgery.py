@@ -2,9 +2,14 @@
 anything anew, for the signature fixtures:
   value  SIGNED OUT                 the signer's signature value (what a countersignature covers)
   graft  SIGNED DONOR OUT           SIGNED's signer with DONOR's unsigned attributes
-  pkcs9  SIGNED CMS CERT OUT        SIGNED's signer countersigned by the SignerInfo of the
-                                    CMS SignedData, and CERT (DER) added to the certificates
+  pkcs9  SIGNED COUNTED CERT KEY TIME OUT
+                                    SIGNED's signer with a PKCS #9 countersignature over the
+                                    signature value of COUNTED's signer, made at TIME (UTCTime,
+                                    YYMMDDhhmmssZ) with CERT (DER, added to the certificates)
+                                    and KEY (PEM)
   pkcs9-broken ...                  the same with the countersignature's signature damaged"""
+import hashlib
+import subprocess
 import sys
 
 
@@ -54,13 +59,23 @@ def main(mode, signed, *rest):
     elif mode == "graft":
         result = build(signed, [e for t, e, _ in parts(rest[0])[2] if t == 0xA1][0])
     else:
-        counter = [e for _, e, _ in parts(rest[0])[2]]
-        if mode == "pkcs9-broken":  # the last byte of the signature value
-            counter = [e[:-1] + bytes([e[-1] ^ 1]) if e[0] == 0x04 else e for e in counter]
-        element = der(0x30, b"".join(counter))
-        countersignature_oid = bytes.fromhex("06092a864886f70d010906")
-        attribute = der(0x30, countersignature_oid + der(0x31, element))
-        result = build(signed, der(0xA1, attribute), open(rest[1], "rb").read())
+        counted, cert, key, time = rest[:4]
+        value = [c for t, _, c in parts(counted)[2] if t == 0x04][-1]
+        attributes = b"".join(der(0x30, bytes.fromhex(oid) + der(0x31, v)) for oid, v in (
+            ("06092a864886f70d010903", bytes.fromhex("06092a864886f70d010701")),  # contentType: data
+            ("06092a864886f70d010905", der(0x17, time.encode())),  # signingTime
+            ("06092a864886f70d010904", der(0x04, hashlib.sha256(value).digest()))))  # messageDigest
+        signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=der(0x31, attributes),
+                                   capture_output=True, check=True).stdout
+        if mode == "pkcs9-broken":
+            signature = signature[:-1] + bytes([signature[-1] ^ 1])
+        certificate = open(cert, "rb").read()
+        tbs = kids(kids(kids(certificate)[0][2])[0][2])  # version, serial, algorithm, issuer...
+        counter = der(0x30, der(0x02, b"\x01") + der(0x30, tbs[3][1] + tbs[1][1])
+                      + der(0x30, bytes.fromhex("0609608648016503040201")) + der(0xA0, attributes)
+                      + der(0x30, bytes.fromhex("06082a8648ce3d040302")) + der(0x04, signature))
+        attribute = der(0x30, bytes.fromhex("06092a864886f70d010906") + der(0x31, counter))
+        result = build(signed, der(0xA1, attribute), certificate)
     open(out, "wb").write(result)
 
 

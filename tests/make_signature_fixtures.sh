@@ -132,23 +132,22 @@ resign() {
     osslsigncode attach-signature -sigin "$output.p7" -in pe32.exe -out "$output" > /dev/null 2>&1 || true
     [[ -f $output ]]
 }
-# pkcs9 <signed> <tsa> <output> [<countersigned> [pkcs9-broken]]: <signed>
-# with a PKCS #9 countersignature by <tsa> over the signature value of
-# <countersigned> (<signed> itself by default).
+# pkcs9 <signed> <tsa> <time> <output> [<countersigned> [pkcs9-broken]]:
+# <signed> with a PKCS #9 countersignature by <tsa> at <time> over the
+# signature value of <countersigned> (<signed> itself by default).
 pkcs9() {
-    local counted=${4:-$1}
-    extract "$counted"
-    python3 "$surgery" value "$counted.p7" "$3.value"
-    openssl cms -sign -binary -nosmimecap -md sha256 -signer "$2.pem" -inkey "$2.key" \
-        -in "$3.value" -outform DER -out "$3.cms"
+    local counted=${5:-$1}
+    extract "$counted" && cp "$counted.p7" "$4.counted.p7"
     openssl x509 -in "$2.pem" -outform DER -out "$2.der"
-    resign "$1" "$3" "${5:-pkcs9}" "$1.p7" "$3.cms" "$2.der"
+    resign "$1" "$4" "${6:-pkcs9}" "$1.p7" "$4.counted.p7" "$2.der" "$2.key" "$3"
 }
-pkcs9 pe32-signed.exe tsa pkcs9-timestamped.exe
-pkcs9 pe32-signed.exe other-tsa pkcs9-untrusted-tsa.exe
-pkcs9 pe32-signed.exe tsa pkcs9-grafted.exe pe32-signed-sha384.exe
-pkcs9 pe32-signed.exe tsa pkcs9-broken.exe pe32-signed.exe pkcs9-broken
-pkcs9 pe32-signed.exe signer pkcs9-not-a-tsa.exe  # a code-signing certificate
+pkcs9 pe32-signed.exe tsa 250101000000Z pkcs9-timestamped.exe
+pkcs9 expired-signed.exe tsa 200520000000Z pkcs9-expired-timestamped.exe
+pkcs9 expired-signed.exe tsa 231114000000Z pkcs9-expired-late-timestamped.exe
+pkcs9 pe32-signed.exe other-tsa 250101000000Z pkcs9-untrusted-tsa.exe
+pkcs9 pe32-signed.exe tsa 250101000000Z pkcs9-grafted.exe pe32-signed-sha384.exe
+pkcs9 pe32-signed.exe tsa 250101000000Z pkcs9-broken.exe pe32-signed.exe pkcs9-broken
+pkcs9 pe32-signed.exe signer 250101000000Z pkcs9-not-a-tsa.exe  # a code-signing certificate
 
 # Timestamps need osslsigncode's built-in time-stamping authority (-TSA-*),
 # which older versions lack: then these fixtures are left out and the test

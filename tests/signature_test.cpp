@@ -154,6 +154,8 @@ const SignedFixture kSignedFixtures[] = {
     {"server-auth-signed.exe", CERT_E_WRONG_USAGE},
     {"under-server-ca-signed.exe", CERT_E_WRONG_USAGE},  // the CA allows server authentication only
     {"pkcs9-timestamped.exe", 0},
+    {"pkcs9-expired-timestamped.exe", 0},
+    {"pkcs9-expired-late-timestamped.exe", CERT_E_EXPIRED},
     {"pkcs9-untrusted-tsa.exe", TRUST_E_TIME_STAMP},
     {"pkcs9-grafted.exe", TRUST_E_TIME_STAMP},  // countersigns another signature
     {"pkcs9-broken.exe", TRUST_E_TIME_STAMP},
