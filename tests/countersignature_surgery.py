@@ -1,6 +1,6 @@
-"""Edits the signer of an Authenticode SignedData (DER) without signing
-anything anew, for the signature fixtures:
-  value  SIGNED OUT                 the signer's signature value (what a countersignature covers)
+"""Edits the unsigned attributes of the signer of an Authenticode SignedData
+(DER) for the signature fixtures; the signer's own signature is left as it
+is, so a stamp made for another signature stays wrong:
   graft  SIGNED DONOR OUT           SIGNED's signer with DONOR's unsigned attributes
   pkcs9  SIGNED COUNTED CERT KEY TIME OUT
                                     SIGNED's signer with a PKCS #9 countersignature over the
@@ -54,9 +54,7 @@ def build(path, signer_unsigned, extra_cert=b""):
 
 def main(mode, signed, *rest):
     out = rest[-1]
-    if mode == "value":
-        result = [c for t, _, c in parts(signed)[2] if t == 0x04][-1]
-    elif mode == "graft":
+    if mode == "graft":
         result = build(signed, [e for t, e, _ in parts(rest[0])[2] if t == 0xA1][0])
     else:
         counted, cert, key, time = rest[:4]

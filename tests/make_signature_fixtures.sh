@@ -151,7 +151,7 @@ pkcs9 pe32-signed.exe signer 250101000000Z pkcs9-not-a-tsa.exe  # a code-signing
 
 # Timestamps need osslsigncode's built-in time-stamping authority (-TSA-*),
 # which older versions lack: then these fixtures are left out and the test
-# that needs them skips.
+# skips their rows, saying why.
 help=$(osslsigncode sign --help 2>&1 || true)  # it exits non-zero after printing
 if [[ $help == *-TSA-time* ]]; then
     # 2020-05-20, inside the expired signer's validity, and 2023-11-14, after it.
