@@ -22,7 +22,8 @@ bool Inside(const ByteRange& r, std::size_t size) {
 bool KnownStatus(LONG status) {
     for (LONG known : {LONG{0}, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT,
                        CERT_E_EXPIRED, CERT_E_WRONG_USAGE, CERT_E_CHAINING, TRUST_E_CERT_SIGNATURE,
-                       TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_FAIL, E_INVALIDARG, E_OUTOFMEMORY}) {
+                       TRUST_E_SUBJECT_FORM_UNKNOWN, TRUST_E_FAIL, TRUST_E_TIME_STAMP, NTE_BAD_ALGID, E_INVALIDARG,
+                       E_OUTOFMEMORY}) {
         if (status == known) return true;
     }
     return false;

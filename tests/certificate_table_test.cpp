@@ -52,11 +52,28 @@ TEST(WinCertificate, RefusesLengthsTheTableDoesNotHoldExactly) {
     EXPECT_FALSE(Find(Table(8, 8)));        // no certificate bytes at all
     EXPECT_FALSE(Find(Table(7, 8)));
     EXPECT_FALSE(Find(Table(33, 32)));      // longer than the table
-    EXPECT_FALSE(Find(Table(24, 32)));      // room for a second entry
+    EXPECT_FALSE(Find(Table(24, 32)));      // the rest is no entry (a zero length)
     EXPECT_FALSE(Find(Table(0xFFFFFFFF, 32)));
     std::vector<std::uint8_t> shortFile = Table(32, 32);
     EXPECT_FALSE(FindSignedData(shortFile.data(), shortFile.size(), {kTableOffset, 40}));
     EXPECT_FALSE(FindSignedData(shortFile.data(), shortFile.size(), {~0ull - 4, 16}));
+}
+
+TEST(WinCertificate, JudgesTheFirstEntryWhenTheWholeTableIsWellFormed) {
+    const struct {
+        std::uint32_t secondLength;  // the second entry's dwLength, in a 16-byte slot
+        bool found;
+    } cases[] = {{16, true}, {9, true}, {8, false}, {0, false}, {17, false}};
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> file = Table(8 + 21, 48);
+        PutU32(file, kTableOffset + 32, c.secondLength);
+        PutU16(file, kTableOffset + 36, 0x0100);  // later entries are not judged
+        const auto found = Find(file);
+        EXPECT_EQ(found.has_value(), c.found) << c.secondLength;
+        if (found) {
+            EXPECT_EQ(*found, (ByteRange{kTableOffset + 8, 21}));
+        }
+    }
 }
 
 TEST(WinCertificate, RefusesPaddingThatIsNotZero) {

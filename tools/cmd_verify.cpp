@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,9 +21,14 @@ struct VerifyOptions {
     std::vector<std::string> files;
     bool acceptProviderUnknown = false;
     uint32_t ui = 2;  // WTD_UI_NONE: a command-line tool shows no dialogs
+    std::string roots;
 };
 
 int Verify(const VerifyOptions& options) {
+#ifndef _WIN32
+    // The trust provider reads its roots from the environment at each call.
+    if (!options.roots.empty()) setenv("KTUTILS_TRUST_ROOTS", options.roots.c_str(), 1);
+#endif
     int status = kExitOk;
     for (const std::string& path : options.files) {
         // The library takes a writable path, though it does not write to it.
@@ -46,7 +52,12 @@ Command AddVerifyCommand(CLI::App& tool) {
         "The library answers trusted or not, without a reason: an unsigned, altered,\n"
         "badly or untrustedly signed, unreadable or missing file, and a missing trust\n"
         "service (libwintrust.so beside libktutils.so), all print NOT trusted.\n"
-        "Trusted roots are OpenSSL's (SSL_CERT_FILE, SSL_CERT_DIR).\n\n") +
+#ifndef _WIN32
+        "Trusted roots: exactly those of --roots, else of KTUTILS_TRUST_ROOTS (a PEM\n"
+        "file or a directory of them), else OpenSSL's defaults. KTUTILS_REFUSE_SHA1=1\n"
+        "refuses SHA-1 signatures.\n"
+#endif
+        "\n") +
         kExitStatusHelp);
     verify->add_option("FILE", options->files, "files to verify")->required();
     verify->add_flag("--accept-provider-unknown", options->acceptProviderUnknown,
@@ -56,6 +67,11 @@ Command AddVerifyCommand(CLI::App& tool) {
                        "4 no good")
         ->option_text("N")
         ->check(CLI::Range(1, 4));
+#ifndef _WIN32
+    verify->add_option("--roots", options->roots, "trust exactly the roots in this PEM file or directory of them")
+        ->option_text("FILE|DIR")
+        ->check(CLI::ExistingPath);
+#endif
     return {verify, [options] { return Verify(*options); }};
 }
 

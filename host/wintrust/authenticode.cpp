@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 #include "host/wintrust/code_signing_chain.h"
 #include "host/wintrust/image_digest.h"
@@ -19,16 +22,21 @@
 namespace ktutils::detail {
 namespace {
 
-// SHA-1 and MD5 image hashes are refused: collisions in them can be made,
-// and a signature over a colliding hash would vouch for another image.
-const EVP_MD* AcceptedDigest(int nid) {
+// The image hash algorithms Windows accepts. MD5 is not among them: a
+// collision in it can be made, so a signature over it could vouch for another
+// image.
+const EVP_MD* ImageDigestAlgorithm(int nid) {
     switch (nid) {
+        case NID_sha1: return EVP_sha1();
         case NID_sha256: return EVP_sha256();
         case NID_sha384: return EVP_sha384();
         case NID_sha512: return EVP_sha512();
         default: return nullptr;
     }
 }
+
+// Internal only: a SHA-1 signature that the policy leaves unjudged.
+constexpr LONG kNotJudged = 1;
 
 // The SignedData's DER, then at most 7 zero bytes that pad it to 8.
 Pkcs7Ptr ReadSignedData(const std::uint8_t* data, const ByteRange& range) {
@@ -60,30 +68,42 @@ BioChainPtr ContentSource(const IndirectData& indirect) {
     return buffered;
 }
 
-}  // namespace
-
-LONG VerifyAuthenticodeImage(const std::uint8_t* data, std::size_t size) {
-    PeLayout layout;
-    switch (ParsePeLayout(data, size, layout)) {
-        case PeLayoutStatus::kOk: break;
-        case PeLayoutStatus::kNotPe: return TRUST_E_SUBJECT_FORM_UNKNOWN;
-        case PeLayoutStatus::kBadCertificatePlacement: return TRUST_E_NOSIGNATURE;
+// The signatures nested in the signer's unsigned attributes, each a whole
+// SignedData; empty when there are none, nullopt when one cannot be read.
+std::optional<std::vector<Pkcs7Ptr>> NestedSignatures(PKCS7_SIGNER_INFO& signer) {
+    std::vector<Pkcs7Ptr> nested;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer.unauth_attr); ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(signer.unauth_attr, i);
+        if (!ObjectIs(X509_ATTRIBUTE_get0_object(attribute), kSpcNestedSignatureOid)) continue;
+        for (int j = 0; j < X509_ATTRIBUTE_count(attribute); ++j) {
+            const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, j);
+            if (value == nullptr || value->type != V_ASN1_SEQUENCE || value->value.sequence == nullptr)
+                return std::nullopt;
+            const ASN1_STRING* der = value->value.sequence;
+            const unsigned char* p = der->data;
+            Pkcs7Ptr signedData(d2i_PKCS7(nullptr, &p, der->length));
+            if (signedData == nullptr || p != der->data + der->length) return std::nullopt;
+            nested.push_back(std::move(signedData));
+        }
     }
-    if (layout.certificateTable.size == 0) return TRUST_E_NOSIGNATURE;
-    const std::optional<ByteRange> signedDataRange = FindSignedData(data, size, layout.certificateTable);
-    if (!signedDataRange) return TRUST_E_NOSIGNATURE;
-    Pkcs7Ptr signedData = ReadSignedData(data, *signedDataRange);
-    if (signedData == nullptr) return TRUST_E_NOSIGNATURE;
-    const std::optional<IndirectData> indirect = ReadIndirectData(*signedData);
+    return nested;
+}
+
+// One signature over the image, judged in full: what it signs, its digest,
+// its signature, its countersignature and its chain.
+LONG VerifySignature(PKCS7& signedData, const std::uint8_t* data, std::size_t size, const PeLayout& layout,
+                     const VerifyPolicy& policy) {
+    const std::optional<IndirectData> indirect = ReadIndirectData(signedData);
     if (!indirect) return TRUST_E_NOSIGNATURE;
-    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(signedData.get());
+    STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(&signedData);
     if (sk_PKCS7_SIGNER_INFO_num(signers) != 1) return TRUST_E_NOSIGNATURE;
     PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
     if (!DeclaresIndirectData(signer)) return TRUST_E_NOSIGNATURE;
 
     // The image hash that was signed must be this image's.
-    const EVP_MD* algorithm = AcceptedDigest(indirect->digestNid);
-    if (algorithm == nullptr) return TRUST_E_BAD_DIGEST;
+    const EVP_MD* algorithm = ImageDigestAlgorithm(indirect->digestNid);
+    if (algorithm == nullptr) return NTE_BAD_ALGID;
+    if (policy.refuseSha1 && indirect->digestNid == NID_sha1) return kNotJudged;
     const auto imageDigest = DigestRanges(data, size, layout.hashedRanges, algorithm);
     if (!imageDigest || imageDigest->size() != indirect->digest.size() ||
         CRYPTO_memcmp(imageDigest->data(), indirect->digest.data(), imageDigest->size()) != 0)
@@ -93,14 +113,57 @@ LONG VerifyAuthenticodeImage(const std::uint8_t* data, std::size_t size) {
     // over the attributes; the chain is judged below, with its own statuses.
     BioChainPtr content = ContentSource(*indirect);
     if (content == nullptr ||
-        PKCS7_verify(signedData.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) != 1)
+        PKCS7_verify(&signedData, nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY) != 1)
         return TRUST_E_BAD_DIGEST;
 
-    STACK_OF(X509)* signerCerts = PKCS7_get0_signers(signedData.get(), nullptr, 0);
+    STACK_OF(X509)* certificates = signedData.d.sign->cert;
+    STACK_OF(X509)* signerCerts = PKCS7_get0_signers(&signedData, nullptr, 0);
     X509* signerCert = sk_X509_num(signerCerts) == 1 ? sk_X509_value(signerCerts, 0) : nullptr;
     sk_X509_free(signerCerts);  // the certificates belong to the SignedData
     if (signerCert == nullptr) return TRUST_E_NOSIGNATURE;
-    return VerifyCodeSigningChain(signerCert, signedData->d.sign->cert, VerifiedTimestamp(*signer));
+    const SigningTime signedAt = JudgeCountersignature(*signer, certificates);
+    if (signedAt.status == ERROR_SUCCESS) return VerifyCodeSigningChain(signerCert, certificates, signedAt.at);
+    // A chain that fails whatever the time (an untrusted root, say) is the
+    // deeper fault, and says so first; otherwise the stamp is to blame.
+    const LONG chainNow = VerifyCodeSigningChain(signerCert, certificates, std::nullopt);
+    return chainNow == ERROR_SUCCESS || chainNow == CERT_E_EXPIRED ? signedAt.status : chainNow;
+}
+
+}  // namespace
+
+VerifyPolicy PolicyFromEnvironment() {
+    const char* refuseSha1 = std::getenv("KTUTILS_REFUSE_SHA1");
+    VerifyPolicy policy;
+    policy.refuseSha1 = refuseSha1 != nullptr && std::strcmp(refuseSha1, "1") == 0;
+    return policy;
+}
+
+LONG VerifyAuthenticodeImage(const std::uint8_t* data, std::size_t size, const VerifyPolicy& policy) {
+    PeLayout layout;
+    switch (ParsePeLayout(data, size, layout)) {
+        case PeLayoutStatus::kOk: break;
+        case PeLayoutStatus::kNotPe: return TRUST_E_SUBJECT_FORM_UNKNOWN;
+        case PeLayoutStatus::kBadCertificatePlacement: return TRUST_E_NOSIGNATURE;
+    }
+    if (layout.certificateTable.size == 0) return TRUST_E_NOSIGNATURE;
+    const std::optional<ByteRange> signedDataRange = FindSignedData(data, size, layout.certificateTable);
+    if (!signedDataRange) return TRUST_E_NOSIGNATURE;
+    Pkcs7Ptr primary = ReadSignedData(data, *signedDataRange);
+    if (primary == nullptr) return TRUST_E_NOSIGNATURE;
+
+    const LONG status = VerifySignature(*primary, data, size, layout, policy);
+    if (status != ERROR_SUCCESS && status != kNotJudged) return status;
+    bool judged = status == ERROR_SUCCESS;
+    // The primary signature has one signer by now; what it nests must hold too.
+    const auto nested = NestedSignatures(*sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(primary.get()), 0));
+    if (!nested) return TRUST_E_NOSIGNATURE;
+    for (const Pkcs7Ptr& signature : *nested) {
+        const LONG nestedStatus = VerifySignature(*signature, data, size, layout, policy);
+        if (nestedStatus == kNotJudged) continue;
+        if (nestedStatus != ERROR_SUCCESS) return nestedStatus;
+        judged = true;
+    }
+    return judged ? ERROR_SUCCESS : NTE_BAD_ALGID;
 }
 
 }  // namespace ktutils::detail

@@ -1,17 +1,30 @@
 #pragma once
 
 #include <openssl/pkcs7.h>
+#include <openssl/x509.h>
 
 #include <ctime>
 #include <optional>
 
+#include "host/win32/wintrust.h"
+
 namespace ktutils::detail {
 
-// The time of the signer's RFC 3161 timestamp counter-signature (unsigned
-// attribute 1.3.6.1.4.1.311.3.3.1) when there is exactly one and it holds:
-// a token whose imprint is the hash of the signer's signature value, signed
-// by a time-stamping authority that chains to a trusted root. Empty when
-// there is none or it does not hold, so the signature is judged as of now.
-std::optional<std::time_t> VerifiedTimestamp(PKCS7_SIGNER_INFO& signer);
+// When the signer signed, as its countersignature vouches.
+struct SigningTime {
+    LONG status = 0;                // 0, or TRUST_E_TIME_STAMP
+    std::optional<std::time_t> at;  // the stamped time; empty without a countersignature
+};
+
+// Judges the signer's countersignature, which is either an RFC 3161 token
+// (unsigned attribute 1.3.6.1.4.1.311.3.3.1) whose imprint is the hash of the
+// signer's signature value, or a PKCS #9 countersignature (1.2.840.113549.1.9.6)
+// whose messageDigest is that hash, signed by a certificate among
+// `certificates` and carrying a signingTime. Either must be signed by a
+// time-stamping authority that chains, for time stamping, to a trusted root.
+// None at all is fine (status 0, no time). One that does not hold, or more
+// than one, is TRUST_E_TIME_STAMP: a stamp that cannot be believed must not
+// be quietly replaced by the current time.
+SigningTime JudgeCountersignature(PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates);
 
 }  // namespace ktutils::detail

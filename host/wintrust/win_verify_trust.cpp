@@ -31,7 +31,8 @@ LONG VerifyFile(const WINTRUST_DATA& data) {
     if (!path) return notFound;
     const auto bytes = ktutils::detail::ReadFileBytes(*path);
     if (!bytes) return notFound;
-    return ktutils::detail::VerifyAuthenticodeImage(bytes->data(), bytes->size());
+    return ktutils::detail::VerifyAuthenticodeImage(bytes->data(), bytes->size(),
+                                                    ktutils::detail::PolicyFromEnvironment());
 }
 
 }  // namespace

@@ -8,8 +8,7 @@ from tool_harness import run
 FIXTURES = os.environ.get("KTUTILS_SIGNATURE_FIXTURES", "")
 
 # The fixtures' own CA as the only trusted root, as the signature tests do.
-TEST_ROOTS = {"SSL_CERT_FILE": os.path.join(FIXTURES, "trusted-roots.pem"),
-              "SSL_CERT_DIR": os.path.join(FIXTURES, "no-certs")}
+TEST_ROOTS = {"KTUTILS_TRUST_ROOTS": os.path.join(FIXTURES, "trusted-roots.pem")}
 
 
 def fixture(name):
@@ -29,11 +28,17 @@ class Verify(unittest.TestCase):
             self.assertEqual((result.returncode, result.stdout),
                              (0, f"{fixture(name)}: trusted\n"), result.stderr)
 
-    def test_the_same_file_is_not_trusted_without_its_root(self):
-        roots = {"SSL_CERT_FILE": fixture("absent.pem"), "SSL_CERT_DIR": fixture("no-certs")}
-        result = run("verify", fixture("pe32-signed.exe"), env=roots)
-        self.assertEqual((result.returncode, result.stdout),
-                         (1, f"{fixture('pe32-signed.exe')}: NOT trusted\n"))
+    def test_roots_option_trusts_exactly_the_roots_it_names(self):
+        # The environment names the test CA; --roots overrides it.
+        for roots, code in (("trusted-roots.pem", 0), ("roots-dir", 0), ("other-ca.pem", 1),
+                            ("no-certs", 1)):
+            result = run("verify", "--roots", fixture(roots), fixture("pe32-signed.exe"),
+                         env=TEST_ROOTS)
+            verdict = "trusted" if code == 0 else "NOT trusted"
+            self.assertEqual((result.returncode, result.stdout),
+                             (code, f"{fixture('pe32-signed.exe')}: {verdict}\n"), roots)
+        self.assertEqual(run("verify", "--roots", fixture("absent.pem"),
+                             fixture("pe32-signed.exe")).returncode, 2)
 
     def test_unsigned_untrusted_and_missing_files_are_not_trusted(self):
         for path in (fixture("pe32.exe"), fixture("untrusted-signed.exe"),
