@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -34,63 +35,77 @@ class XList {
         Node* prev;
     };
 
-    // Raw room for nodes: blocks of slots, and the slots that Clear gave back.
+    // Raw room for nodes, handed out in order from blocks that double in
+    // size. The list only ever frees all its elements at once (Clear), so
+    // the store rewinds instead of keeping a free list: the next appends
+    // take the same slots again, in order, with no pointer to chase.
     class NodeStore {
     public:
         NodeStore() = default;
         NodeStore(const NodeStore&) = delete;
         NodeStore& operator=(const NodeStore&) = delete;
         ~NodeStore() {
-            while (m_newest != nullptr) {
-                Block* older = m_newest->older;
-                ::operator delete(m_newest);
-                m_newest = older;
+            while (m_oldest != nullptr) {
+                Block* newer = m_oldest->newer;
+                ::operator delete(m_oldest);
+                m_oldest = newer;
             }
         }
 
         // Room for one node; raises std::bad_alloc.
         void* Take() {
-            if (m_free != nullptr) {
-                FreeSlot* slot = m_free;
-                m_free = slot->next;
-                return slot;
-            }
-            if (m_freshLeft == 0) Grow();
+            if (m_left == 0) NextBlock();
             void* slot = m_fresh;
             m_fresh += sizeof(Node);
-            --m_freshLeft;
+            --m_left;
             return slot;
         }
 
-        // The slot of a node already destroyed.
-        void Give(void* slot) noexcept { m_free = ::new (slot) FreeSlot{m_free}; }
+        // Gives back the slot that the last Take handed out, its node
+        // destroyed or never built.
+        void Untake() noexcept {
+            m_fresh -= sizeof(Node);
+            ++m_left;
+        }
+
+        // Every slot free again but the first, which holds the sentinel.
+        void Rewind() noexcept {
+            m_current = m_oldest;
+            m_fresh = Slots(m_oldest) + sizeof(Node);
+            m_left = m_oldest->capacity - 1;
+        }
 
     private:
         struct Block {
-            Block* older;
-        };
-        struct FreeSlot {
-            FreeSlot* next;
+            Block* newer;
+            std::size_t capacity;
         };
         static constexpr std::size_t kSlotsAt = (sizeof(Block) + alignof(Node) - 1) / alignof(Node) * alignof(Node);
         static constexpr std::size_t kFirstBlock = 8;      // the sentinel and seven elements
         static constexpr std::size_t kLargestBlock = 4096;  // slots; past it, growth is linear
         static_assert(alignof(Node) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "node storage from operator new");
-        static_assert(sizeof(Node) >= sizeof(FreeSlot) && alignof(Node) >= alignof(FreeSlot), "a slot holds a link");
 
-        void Grow() {
-            auto* raw = static_cast<unsigned char*>(::operator new(kSlotsAt + m_nextBlock * sizeof(Node)));
-            m_newest = ::new (raw) Block{m_newest};
-            m_fresh = raw + kSlotsAt;
-            m_freshLeft = m_nextBlock;
-            if (m_nextBlock < kLargestBlock) m_nextBlock *= 2;
+        static unsigned char* Slots(Block* block) noexcept {
+            return reinterpret_cast<unsigned char*>(block) + kSlotsAt;
         }
 
-        Block* m_newest = nullptr;
-        FreeSlot* m_free = nullptr;
+        void NextBlock() {
+            Block* next = m_current != nullptr ? m_current->newer : nullptr;
+            if (next == nullptr) {
+                const std::size_t capacity =
+                    m_current == nullptr ? kFirstBlock : std::min(m_current->capacity * 2, kLargestBlock);
+                next = ::new (::operator new(kSlotsAt + capacity * sizeof(Node))) Block{nullptr, capacity};
+                (m_current != nullptr ? m_current->newer : m_oldest) = next;
+            }
+            m_current = next;
+            m_fresh = Slots(next);
+            m_left = next->capacity;
+        }
+
+        Block* m_oldest = nullptr;
+        Block* m_current = nullptr;  // the block m_fresh lies in
         unsigned char* m_fresh = nullptr;
-        std::size_t m_freshLeft = 0;
-        std::size_t m_nextBlock = kFirstBlock;
+        std::size_t m_left = 0;  // slots from m_fresh to the end of m_current
     };
 
     template <bool Const>
@@ -171,7 +186,7 @@ public:
             node->value = value;
         } catch (...) {
             if (node != nullptr) node->~Node();
-            m_pStore->Give(slot);
+            m_pStore->Untake();
             throw;
         }
         Node* last = head->prev;
@@ -182,16 +197,18 @@ public:
         ++m_count;
     }
 
-    // Destroys every element and keeps their nodes for the next appends; the
-    // list stays usable.
+    // Destroys every element and keeps their nodes' room for the next
+    // appends; the list stays usable.
     void Clear() noexcept {
         if (m_pHead == nullptr) return;
-        for (Node* node = m_pHead->next; node != m_pHead;) {
-            Node* next = node->next;
-            node->~Node();
-            m_pStore->Give(node);
-            node = next;
+        if (!std::is_trivially_destructible<T>::value) {
+            for (Node* node = m_pHead->next; node != m_pHead;) {
+                Node* next = node->next;
+                node->~Node();
+                node = next;
+            }
         }
+        m_pStore->Rewind();
         m_pHead->next = m_pHead;
         m_pHead->prev = m_pHead;
         m_count = 0;

@@ -4,7 +4,17 @@
 
 NQBaseBuffer::~NQBaseBuffer() = default;
 
-void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
+// The good path alone, with nothing to save: the checks, one store, and
+// the refusals and growth out of line.
+inline void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
+    if (write_open_ && count <= write_limit_ - out_.size() && out_.HasRoom(count)) {
+        out_.AppendInRoom(bytes, count);
+        return;
+    }
+    AppendSlow(bytes, count);
+}
+
+void NQBaseBuffer::AppendSlow(const uint8_t* bytes, std::size_t count) {
     if (!write_open_) {
         throw NQBufferError(NQBufferError::Kind::NoOpenMessage,
                             "nq2: write without an open message");

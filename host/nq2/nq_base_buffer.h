@@ -67,5 +67,9 @@ protected:
 
 private:
     void Append(const uint8_t* bytes, std::size_t count);
+#if defined(__GNUC__)
+    __attribute__((noinline))
+#endif
+    void AppendSlow(const uint8_t* bytes, std::size_t count);
     const uint8_t* Consume(std::size_t count) const;
 };
