@@ -19,6 +19,7 @@ public:
     NQByteRun& operator=(const NQByteRun&) = delete;
 
     std::size_t size() const noexcept { return size_; }
+    std::size_t capacity() const noexcept { return capacity_; }
     const uint8_t* data() const noexcept { return bytes_.get(); }
     uint8_t* data() noexcept { return bytes_.get(); }
 
