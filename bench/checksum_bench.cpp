@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "checksum/compute_crc.h"
 #include "checksum/crc_marker.h"
+#include "checksum/detail/adler32_vector.h"
 #include "host/mqmath/mq_allocator.h"
 
 namespace {
@@ -87,6 +89,27 @@ void BM_Adler32Zlib(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Adler32Zlib)->Apply(MemoryArgs);
+
+// The vector code that builds without libdeflate (the Windows DLLs) use,
+// compiled into this program so that it is measured where libdeflate is the
+// library's path.
+void BM_Adler32Vector(benchmark::State& state) {
+    const auto bytes = RandomBlock(static_cast<std::size_t>(state.range(0)));
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    unsigned long probe = 0;
+    if (!ktutils::detail::Adler32Vector(1, data, 0, probe)) {
+        state.SkipWithError("no SSSE3 or AVX2 here");
+        return;
+    }
+    for (auto _ : state) {
+        unsigned long sum = 0;
+        ktutils::detail::Adler32Vector(1, data, static_cast<unsigned int>(bytes.size()), sum);
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetLabel(ktutils::detail::Adler32VectorKind());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Adler32Vector)->Apply(MemoryArgs);
 
 // The library's own entry point: the fast path when it is built in.
 void BM_ComputeCRCMemory(benchmark::State& state) {
@@ -176,6 +199,49 @@ void BM_ReadIntoFreshMemory(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kLargeFile));
 }
 BENCHMARK(BM_ReadIntoFreshMemory)->ArgName("huge")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What a scratch block leaves resident once ComputeCRC has returned: the
+// process's resident size after a call, less before it, starting with no
+// kept blocks.
+std::size_t ResidentBytes() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long size = 0, resident = 0;
+    if (statm == nullptr) return 0;
+    if (std::fscanf(statm, "%lu %lu", &size, &resident) != 2) resident = 0;
+    std::fclose(statm);
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+void BM_ComputeCRCResidentAfter(benchmark::State& state) {
+    const std::string& path = Files::Get().Large();
+    double growth = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        MqAllocator::Instance().Trim();
+        const std::size_t before = ResidentBytes();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(ComputeCRC(path.c_str()));
+        state.PauseTiming();
+        const std::size_t after = ResidentBytes();
+        growth = std::max(growth, after > before ? static_cast<double>(after - before) / (1 << 20) : 0.0);
+        state.ResumeTiming();
+    }
+    state.counters["resident_growth_MiB"] = growth;
+}
+BENCHMARK(BM_ComputeCRCResidentAfter)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The floor of a marker lookup: open a file, read 4 bytes, close it.
+void BM_OpenRead4Close(benchmark::State& state) {
+    const std::string& path = Files::Get().SmallWithMarker();
+    const std::string marker = path + ".crc";
+    for (auto _ : state) {
+        const int fd = ::open(marker.c_str(), O_RDONLY | O_CLOEXEC);
+        unsigned char bytes[4] = {};
+        benchmark::DoNotOptimize(::read(fd, bytes, sizeof bytes));
+        ::close(fd);
+    }
+}
+BENCHMARK(BM_OpenRead4Close)->Unit(benchmark::kMicrosecond);
 
 // A marker lookup reads 4 bytes, whatever the file's size.
 void BM_GetFileCRCWithMarker(benchmark::State& state) {

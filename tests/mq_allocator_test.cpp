@@ -50,7 +50,7 @@ TEST_F(MqAllocatorTest, LargeBlocksAskForHugePages) {
 }
 
 TEST_F(MqAllocatorTest, ASmallRequestDoesNotPinAMuchLargerBlock) {
-    { MqScratchBlock large(64u << 20); }
+    { MqScratchBlock large(8u << 20); }
     EXPECT_CALL(os, MapPages(64u << 10, false));
     MqScratchBlock small(100);
     EXPECT_EQ(allocator.CachedBlocks(), 1u);
@@ -58,7 +58,7 @@ TEST_F(MqAllocatorTest, ASmallRequestDoesNotPinAMuchLargerBlock) {
 
 TEST_F(MqAllocatorTest, KeptBlocksStayWithinTheBounds) {
     {
-        MqScratchBlock a(1u << 20), b(2u << 20), c(3u << 20), d(4u << 20), e(5u << 20);
+        MqScratchBlock a(1u << 20), b(1u << 20), c(2u << 20), d(2u << 20), e(3u << 20);
     }
     EXPECT_EQ(allocator.CachedBlocks(), MqAllocator::kMaxCachedBlocks);
     // A block over the byte bound is unmapped as soon as it is given back.

@@ -15,15 +15,17 @@ class MqScratchBlock;
 // and strings for building names. Thread-safe.
 //
 // Released blocks are kept for reuse, because the page faults of fresh memory
-// cost far more than reading a cached file; blocks of 2 MiB and more are
-// advised onto huge pages. What is kept is bounded (see the constants below
-// and docs/scratch-memory.md).
+// cost more than reading a small cached file; blocks of 2 MiB and more are
+// advised onto huge pages. What is kept is small and bounded (see the
+// constants below and docs/scratch-memory.md): a block larger than the bound
+// goes back to the OS as soon as it is released, so checksumming one large
+// file does not leave its size in memory.
 class MQMATH_EXPORT MqAllocator {
 public:
     // At most this many released blocks and bytes are kept for reuse; a block
     // larger than the byte bound is unmapped when released.
     static constexpr std::size_t kMaxCachedBlocks = 4;
-    static constexpr std::size_t kMaxCachedBytes = std::size_t{1} << 30;
+    static constexpr std::size_t kMaxCachedBytes = std::size_t{16} << 20;
     // A kept block serves a request no smaller than a quarter of it, so one
     // small file cannot pin a huge block.
     static constexpr std::size_t kMaxReuseRatio = 4;

@@ -1,10 +1,26 @@
 #include "host/nq2/nq_base_buffer.h"
 
+#include <algorithm>
 #include <cstring>
 
 NQBaseBuffer::~NQBaseBuffer() = default;
 
-void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
+// The good path alone, with nothing to save: the checks, one store, and
+// the refusals and growth out of line.
+inline void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
+    if (count <= write_room_) {
+        out_.AppendInRoom(bytes, count);
+        write_room_ -= count;
+        return;
+    }
+    AppendSlow(bytes, count);
+}
+
+void NQBaseBuffer::UpdateWriteRoom() noexcept {
+    write_room_ = write_open_ ? std::min(write_limit_, out_.capacity()) - out_.size() : 0;
+}
+
+void NQBaseBuffer::AppendSlow(const uint8_t* bytes, std::size_t count) {
     if (!write_open_) {
         throw NQBufferError(NQBufferError::Kind::NoOpenMessage,
                             "nq2: write without an open message");
@@ -14,6 +30,7 @@ void NQBaseBuffer::Append(const uint8_t* bytes, std::size_t count) {
                             "nq2: write would pass the message size limit");
     }
     out_.Append(bytes, count);
+    UpdateWriteRoom();
 }
 
 const uint8_t* NQBaseBuffer::Consume(std::size_t count) const {

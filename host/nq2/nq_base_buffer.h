@@ -58,6 +58,9 @@ protected:
     ktutils::detail::NQByteRun out_;
     std::size_t write_limit_ = 0;
     bool write_open_ = false;
+    // Recomputes the room that typed writes may fill with one check each;
+    // called whenever the three fields above change.
+    void UpdateWriteRoom() noexcept;
 
     // Read window, kept by NQMessageBuffer: the unread payload of the current
     // message is in_[read_pos_, read_end_). Empty when there is none.
@@ -66,6 +69,14 @@ protected:
     std::size_t read_end_ = 0;
 
 private:
+    // Bytes the open message may still take without passing its limit or
+    // growing the output: 0 when no message is open.
+    std::size_t write_room_ = 0;
+
     void Append(const uint8_t* bytes, std::size_t count);
+#if defined(__GNUC__)
+    __attribute__((noinline))
+#endif
+    void AppendSlow(const uint8_t* bytes, std::size_t count);
     const uint8_t* Consume(std::size_t count) const;
 };

@@ -19,8 +19,16 @@ public:
     NQByteRun& operator=(const NQByteRun&) = delete;
 
     std::size_t size() const noexcept { return size_; }
+    std::size_t capacity() const noexcept { return capacity_; }
     const uint8_t* data() const noexcept { return bytes_.get(); }
     uint8_t* data() noexcept { return bytes_.get(); }
+
+    bool HasRoom(std::size_t count) const noexcept { return count <= capacity_ - size_; }
+    // Only after HasRoom(count).
+    void AppendInRoom(const uint8_t* bytes, std::size_t count) noexcept {
+        std::memcpy(bytes_.get() + size_, bytes, count);
+        size_ += count;
+    }
 
     void Append(const uint8_t* bytes, std::size_t count) {
         if (count == 0) return;
@@ -42,6 +50,11 @@ public:
     }
 
 private:
+    // Out of line: inlined, its registers would cost every append a
+    // prologue and an epilogue.
+#if defined(__GNUC__)
+    __attribute__((noinline))
+#endif
     void Grow(std::size_t needed) {
         // Doubling keeps appends amortised constant; 256 bytes holds a
         // handshake without a second growth.

@@ -46,6 +46,7 @@ uint32_t NQMessageBuffer::Open(uint8_t channel, uint16_t type, Form form) {
     out_.Append(header, kHeaderSize);
     write_limit_ = std::min(capacity_, out_.size() + kMaxPayloadSize);
     write_open_ = true;
+    UpdateWriteRoom();
     return kHeaderSize;
 }
 
@@ -66,6 +67,7 @@ uint32_t NQMessageBuffer::EndWriteMsg() {
     StoreU32(out_.data() + open_start_ + kLengthAt, static_cast<uint32_t>(size - kHeaderSize));
     sealed_size_ = out_.size();
     write_open_ = false;
+    UpdateWriteRoom();
     return static_cast<uint32_t>(size);
 }
 
@@ -73,6 +75,7 @@ void NQMessageBuffer::CancelMsg() {
     if (!write_open_) return;
     out_.Truncate(open_start_);
     write_open_ = false;
+    UpdateWriteRoom();
 }
 
 int NQMessageBuffer::CurrentMsg() const {
@@ -87,6 +90,7 @@ std::vector<uint8_t> NQMessageBuffer::TakeOutput() {
         write_limit_ = std::min(capacity_, open_start_ + kHeaderSize + kMaxPayloadSize);
     }
     sealed_size_ = 0;
+    UpdateWriteRoom();
     return sealed;
 }
 

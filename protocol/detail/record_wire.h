@@ -23,13 +23,30 @@ inline void ReadRecord(const NQMessageBuffer& buffer, KTUVersion& v) {
     buffer.ReadU8(v.parts[3]);
 }
 
+// List elements are read field by field through a local copy of the field.
+// The buffer's 4-byte store then comes back as one 4-byte load and the
+// scratch record can live in registers; read in place, the copy of the whole
+// record into its node would load 8 bytes over two 4-byte stores just made,
+// which the CPU cannot forward (a stall of a dozen cycles per element). A read
+// that stores nothing leaves the field as it was, as a read in place would.
+inline void ReadField(const NQMessageBuffer& buffer, uint32_t& field) {
+    uint32_t value = field;
+    buffer.ReadU32(value);
+    field = value;
+}
+inline void ReadField(const NQMessageBuffer& buffer, uint8_t& field) {
+    uint8_t value = field;
+    buffer.ReadU8(value);
+    field = value;
+}
+
 inline void WriteRecord(NQMessageBuffer& buffer, const KTUGUID& g) {
     buffer.WriteU32(g.id1);
     buffer.WriteU32(g.id2);
 }
 inline void ReadRecord(const NQMessageBuffer& buffer, KTUGUID& g) {
-    buffer.ReadU32(g.id1);
-    buffer.ReadU32(g.id2);
+    ReadField(buffer, g.id1);
+    ReadField(buffer, g.id2);
 }
 
 inline void WriteRecord(NQMessageBuffer& buffer, const KTUGuidVersion& m) {
@@ -38,7 +55,7 @@ inline void WriteRecord(NQMessageBuffer& buffer, const KTUGuidVersion& m) {
 }
 inline void ReadRecord(const NQMessageBuffer& buffer, KTUGuidVersion& m) {
     ReadRecord(buffer, m.guid);
-    buffer.ReadU32(m.version);
+    ReadField(buffer, m.version);
 }
 
 inline void WriteRecord(NQMessageBuffer& buffer, const KTUModuleInfo& m) {
@@ -47,7 +64,7 @@ inline void WriteRecord(NQMessageBuffer& buffer, const KTUModuleInfo& m) {
 }
 inline void ReadRecord(const NQMessageBuffer& buffer, KTUModuleInfo& m) {
     ReadRecord(buffer, m.guid);
-    buffer.ReadU8(m.state);
+    ReadField(buffer, m.state);
 }
 
 // Every element, first to last. An empty list writes nothing.
