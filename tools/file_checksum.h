@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ktutils::tool {
@@ -17,6 +18,13 @@ struct FileChecksum {
 // gives 0). A large file's progress is drawn on standard error when that is
 // a terminal, under `label`.
 FileChecksum ChecksumFile(const std::string& path, const std::string& label);
+
+// The same over the open file `fd` from its start, `size` being the length
+// it had when opened (0 when not a regular file). A regular file is read
+// where it lies in the page cache; should it turn out shorter than `size`
+// (it shrank meanwhile), the missing part is read instead, so the answer is
+// what a read to its end gives, never a crash.
+FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label);
 
 // The same over what remains of standard input.
 FileChecksum ChecksumStandardInput(const std::string& label);
