@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "ktutils.h"
@@ -24,12 +25,18 @@ namespace {
 // the `int` length that ComputeCRC takes.
 constexpr std::size_t kPieceSize = 1024 * 1024;
 
-// Regular files from this size on are checksummed where they lie in the page
-// cache, a window at a time: no copy into a buffer, and fewer, larger calls
-// than reads. Smaller ones take one read. 64 MiB windows measured fastest
-// (docs/performance.md); the mapping is the file's cached pages, shared,
-// so memory stays this much however large the file.
-constexpr std::uint64_t kMapFrom = kPieceSize;
+// A large regular file can be checksummed where it lies in the page cache, a
+// mapped window at a time, with no copy into a buffer. That wins where the
+// cache holds the file in large pages (a file written in large pieces: 1.3
+// times the read here) and loses badly where it holds it in small ones (a
+// file written in small pieces, or read back from disk: 0.3 times), and
+// neither can be asked beforehand. So the first two probes of a large file
+// decide: one mapped, one read, each timed by the thread's own CPU clock,
+// which other processes do not move; the rest goes the cheaper way.
+// Figures in docs/performance.md. A window is the file's cached pages,
+// shared, so memory stays this much however large the file.
+constexpr std::uint64_t kProbeSize = 16 * 1024 * 1024;
+constexpr std::uint64_t kDecideFrom = 128 * 1024 * 1024;
 constexpr std::size_t kWindowSize = 64 * 1024 * 1024;
 
 // One buffer for every file the thread reads, never zero-filled: each read
@@ -83,48 +90,63 @@ std::size_t ChecksumMapped(const char* window, std::size_t length, unsigned int*
     return done;
 }
 
-// The mapped part of a regular file, up to `size`; returns the offset up to
-// which `*checksum` covers the file. Stops early (and the caller reads on
-// from there) where a window cannot be mapped or the file is shorter.
-std::uint64_t ChecksumMappedWindows(int fd, std::uint64_t size, unsigned int* checksum,
-                                    ProgressBar& progress) {
-    if (!InstallBusGuard()) return 0;
-    std::uint64_t done = 0;
-    while (done < size) {
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, size - done));
-        void* window = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(done));
-        if (window == MAP_FAILED) break;
+// How far the running checksum has come through a file.
+struct Progress {
+    unsigned int checksum;
+    std::uint64_t done;
+};
+
+// Maps from `at->done` up to `end` (inside the file's size) a window at a
+// time. False where a window cannot be mapped or the file turns out shorter:
+// `at` then stands at the first byte not counted, for the reads to go on.
+bool ChecksumMappedSpan(int fd, std::uint64_t end, Progress* at, ProgressBar& progress) {
+    if (!InstallBusGuard()) return false;
+    while (at->done < end) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - at->done));
+        void* window = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(at->done));
+        if (window == MAP_FAILED) return false;
         // Advice only: read ahead, and map the cached pages in one call
         // rather than fault them in one by one.
         madvise(window, length, MADV_SEQUENTIAL);
 #ifdef MADV_POPULATE_READ
         madvise(window, length, MADV_POPULATE_READ);
 #endif
-        const std::size_t mapped = ChecksumMapped(static_cast<const char*>(window), length, checksum);
+        const std::size_t mapped = ChecksumMapped(static_cast<const char*>(window), length, &at->checksum);
         munmap(window, length);
-        done += mapped;
-        progress.Update(done);
-        if (mapped != length) break;
+        at->done += mapped;
+        progress.Update(at->done);
+        if (mapped != length) return false;
     }
-    return done;
+    return true;
 }
 
-// Reads `fd` from its current position to its end; `*error` set on failure.
-bool ChecksumReads(int fd, std::uint64_t done, unsigned int* checksum, int* error,
-                   ProgressBar& progress) {
+// Reads from `at->done` up to `end` or the end of the file, whichever comes
+// first: at offsets (`positional`, a regular file) or on from the current
+// position. False, with `*error`, on a read error.
+bool ChecksumReadSpan(int fd, bool positional, std::uint64_t end, Progress* at, int* error,
+                      ProgressBar& progress) {
     char* const piece = PieceBuffer();
-    for (;;) {
-        const ssize_t count = read(fd, piece, kPieceSize);
+    while (at->done < end) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, end - at->done));
+        const ssize_t count = positional ? pread(fd, piece, want, static_cast<off_t>(at->done))
+                                         : read(fd, piece, want);
         if (count == 0) return true;
         if (count < 0) {
             if (errno == EINTR) continue;
             *error = errno;  // EISDIR, EIO
             return false;
         }
-        *checksum = ComputeCRC(*checksum, piece, static_cast<int>(count));
-        done += static_cast<std::uint64_t>(count);
-        progress.Update(done);
+        at->checksum = ComputeCRC(at->checksum, piece, static_cast<int>(count));
+        at->done += static_cast<std::uint64_t>(count);
+        progress.Update(at->done);
     }
+    return true;
+}
+
+std::int64_t ThreadCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 FileChecksum ChecksumStream(std::FILE* input, const std::string& label) {
@@ -162,30 +184,34 @@ struct DescriptorCloser {
 
 }  // namespace
 
-FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label) {
+FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label, ReadWay way) {
     FileChecksum result;
     ProgressBar progress(stderr, label, size);
-    unsigned int checksum = InitComputeCRC();
-    std::uint64_t done = 0;
-    if (size >= kMapFrom) {
-        done = ChecksumMappedWindows(fd, size, &checksum, progress);
-        // A file cut within the last page maps zeros, not SIGBUS: one that is
-        // now shorter than what was checksummed is read again from its start.
-        struct stat status {};
-        if (fstat(fd, &status) != 0 || static_cast<std::uint64_t>(status.st_size) < done) {
-            checksum = InitComputeCRC();
-            done = 0;
-        }
-        if (lseek(fd, static_cast<off_t>(done), SEEK_SET) < 0) {
-            result.error = errno;
+    Progress at{InitComputeCRC(), 0};
+    // Only a regular file's size is known; only there are offsets meaningful.
+    const bool positional = size != 0;
+    bool map = way == ReadWay::Mapped && positional;
+    if (way == ReadWay::Fastest && size >= kDecideFrom) {
+        const std::int64_t start = ThreadCpuNanoseconds();
+        const bool mapped = ChecksumMappedSpan(fd, kProbeSize, &at, progress);
+        const std::int64_t middle = ThreadCpuNanoseconds();
+        if (!ChecksumReadSpan(fd, positional, at.done + kProbeSize, &at, &result.error, progress))
             return result;
-        }
+        map = mapped && middle - start < ThreadCpuNanoseconds() - middle;
     }
-    // The rest: all of a small file, the part that could not be mapped, and
-    // whatever was added after the size was taken.
-    if (!ChecksumReads(fd, done, &checksum, &result.error, progress)) return result;
+    if (map) ChecksumMappedSpan(fd, size, &at, progress);
+    if (at.done != 0) {
+        // A file cut within its last mapped page shows zeros there, not
+        // SIGBUS: one now shorter than what was checksummed is read again.
+        struct stat status {};
+        if (fstat(fd, &status) != 0 || static_cast<std::uint64_t>(status.st_size) < at.done)
+            at = Progress{InitComputeCRC(), 0};
+    }
+    // The rest: all of a smaller file, what was not mapped, and whatever was
+    // added after the size was taken.
+    if (!ChecksumReadSpan(fd, positional, UINT64_MAX, &at, &result.error, progress)) return result;
     result.ok = true;
-    result.checksum = checksum;
+    result.checksum = at.checksum;
     return result;
 }
 

@@ -19,12 +19,17 @@ struct FileChecksum {
 // a terminal, under `label`.
 FileChecksum ChecksumFile(const std::string& path, const std::string& label);
 
+// How ChecksumOpenFile reads a regular file: the way found cheaper on the
+// file itself (a large one), or one of the two ways throughout.
+enum class ReadWay { Fastest, Mapped, Read };
+
 // The same over the open file `fd` from its start, `size` being the length
-// it had when opened (0 when not a regular file). A regular file is read
-// where it lies in the page cache; should it turn out shorter than `size`
-// (it shrank meanwhile), the missing part is read instead, so the answer is
-// what a read to its end gives, never a crash.
-FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label);
+// it had when opened (0 when not a regular file, which is then read). A
+// mapped file that turns out shorter than `size` (it shrank meanwhile) is
+// read instead, so the answer is always what a read to its end gives, never
+// a crash.
+FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label,
+                              ReadWay way = ReadWay::Fastest);
 
 // The same over what remains of standard input.
 FileChecksum ChecksumStandardInput(const std::string& label);
