@@ -11,7 +11,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "ktutils.h"
@@ -26,17 +27,15 @@ namespace {
 constexpr std::size_t kPieceSize = 1024 * 1024;
 
 // A large regular file can be checksummed where it lies in the page cache, a
-// mapped window at a time, with no copy into a buffer. That wins where the
-// cache holds the file in large pages (a file written in large pieces: 1.3
-// times the read here) and loses badly where it holds it in small ones (a
-// file written in small pieces, or read back from disk: 0.3 times), and
-// neither can be asked beforehand. So the first two probes of a large file
-// decide: one mapped, one read, each timed by the thread's own CPU clock,
-// which other processes do not move; the rest goes the cheaper way.
+// mapped window at a time, with no copy into a buffer. That wins only where
+// the cache holds the file in 2 MiB pages that the kernel maps whole (1.3
+// times the read here); where it holds it in small pages (a file written in
+// small pieces, read back from disk, or split up since), mapping costs three
+// times the read. The kernel says which after mapping a window, so a window
+// not mapped mostly in large pages is given up, and the rest is read.
 // Figures in docs/performance.md. A window is the file's cached pages,
 // shared, so memory stays this much however large the file.
-constexpr std::uint64_t kProbeSize = 16 * 1024 * 1024;
-constexpr std::uint64_t kDecideFrom = 128 * 1024 * 1024;
+constexpr std::uint64_t kMapFrom = 64 * 1024 * 1024;
 constexpr std::size_t kWindowSize = 64 * 1024 * 1024;
 
 // One buffer for every file the thread reads, never zero-filled: each read
@@ -96,10 +95,27 @@ struct Progress {
     std::uint64_t done;
 };
 
+// The bytes of files that the process has mapped in 2 MiB pages; -1 where
+// the kernel does not say.
+std::int64_t LargePageMappedBytes() {
+    const int fd = open("/proc/self/smaps_rollup", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    char text[4096];
+    const ssize_t length = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (length <= 0) return -1;
+    text[length] = '\0';
+    const char* field = std::strstr(text, "FilePmdMapped:");
+    if (field == nullptr) return -1;
+    return std::strtoll(field + std::strlen("FilePmdMapped:"), nullptr, 10) * 1024;
+}
+
 // Maps from `at->done` up to `end` (inside the file's size) a window at a
-// time. False where a window cannot be mapped or the file turns out shorter:
+// time; with `largePagesOnly`, only while the windows map mostly in large
+// pages. False where a window is not taken or the file turns out shorter:
 // `at` then stands at the first byte not counted, for the reads to go on.
-bool ChecksumMappedSpan(int fd, std::uint64_t end, Progress* at, ProgressBar& progress) {
+bool ChecksumMappedSpan(int fd, std::uint64_t end, bool largePagesOnly, Progress* at,
+                        ProgressBar& progress) {
     if (!InstallBusGuard()) return false;
     while (at->done < end) {
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - at->done));
@@ -108,9 +124,14 @@ bool ChecksumMappedSpan(int fd, std::uint64_t end, Progress* at, ProgressBar& pr
         // Advice only: read ahead, and map the cached pages in one call
         // rather than fault them in one by one.
         madvise(window, length, MADV_SEQUENTIAL);
+        const std::int64_t largeBefore = largePagesOnly ? LargePageMappedBytes() : 0;
 #ifdef MADV_POPULATE_READ
         madvise(window, length, MADV_POPULATE_READ);
 #endif
+        if (largePagesOnly && LargePageMappedBytes() - largeBefore < static_cast<std::int64_t>(length / 2)) {
+            munmap(window, length);
+            return false;
+        }
         const std::size_t mapped = ChecksumMapped(static_cast<const char*>(window), length, &at->checksum);
         munmap(window, length);
         at->done += mapped;
@@ -141,12 +162,6 @@ bool ChecksumReadSpan(int fd, bool positional, std::uint64_t end, Progress* at, 
         progress.Update(at->done);
     }
     return true;
-}
-
-std::int64_t ThreadCpuNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
 
 FileChecksum ChecksumStream(std::FILE* input, const std::string& label) {
@@ -190,16 +205,8 @@ FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& lab
     Progress at{InitComputeCRC(), 0};
     // Only a regular file's size is known; only there are offsets meaningful.
     const bool positional = size != 0;
-    bool map = way == ReadWay::Mapped && positional;
-    if (way == ReadWay::Fastest && size >= kDecideFrom) {
-        const std::int64_t start = ThreadCpuNanoseconds();
-        const bool mapped = ChecksumMappedSpan(fd, kProbeSize, &at, progress);
-        const std::int64_t middle = ThreadCpuNanoseconds();
-        if (!ChecksumReadSpan(fd, positional, at.done + kProbeSize, &at, &result.error, progress))
-            return result;
-        map = mapped && middle - start < ThreadCpuNanoseconds() - middle;
-    }
-    if (map) ChecksumMappedSpan(fd, size, &at, progress);
+    if (way == ReadWay::Mapped && positional) ChecksumMappedSpan(fd, size, false, &at, progress);
+    if (way == ReadWay::Fastest && size >= kMapFrom) ChecksumMappedSpan(fd, size, true, &at, progress);
     if (at.done != 0) {
         // A file cut within its last mapped page shows zeros there, not
         // SIGBUS: one now shorter than what was checksummed is read again.

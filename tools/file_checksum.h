@@ -19,8 +19,8 @@ struct FileChecksum {
 // a terminal, under `label`.
 FileChecksum ChecksumFile(const std::string& path, const std::string& label);
 
-// How ChecksumOpenFile reads a regular file: the way found cheaper on the
-// file itself (a large one), or one of the two ways throughout.
+// How ChecksumOpenFile reads a regular file: mapped where the page cache
+// holds it in large pages and read elsewhere, or one way throughout.
 enum class ReadWay { Fastest, Mapped, Read };
 
 // The same over the open file `fd` from its start, `size` being the length
