@@ -35,7 +35,10 @@ constexpr std::size_t kPieceSize = 1024 * 1024;
 // not mapped mostly in large pages is given up, and the rest is read.
 // Figures in docs/performance.md. A window is the file's cached pages,
 // shared, so memory stays this much however large the file.
+// The first window is small, so that a file in small pages costs little
+// before it is read.
 constexpr std::uint64_t kMapFrom = 64 * 1024 * 1024;
+constexpr std::size_t kFirstWindowSize = 4 * 1024 * 1024;
 constexpr std::size_t kWindowSize = 64 * 1024 * 1024;
 
 // One buffer for every file the thread reads, never zero-filled: each read
@@ -117,8 +120,10 @@ std::int64_t LargePageMappedBytes() {
 bool ChecksumMappedSpan(int fd, std::uint64_t end, bool largePagesOnly, Progress* at,
                         ProgressBar& progress) {
     if (!InstallBusGuard()) return false;
+    std::size_t windowSize = largePagesOnly ? kFirstWindowSize : kWindowSize;
     while (at->done < end) {
-        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, end - at->done));
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(windowSize, end - at->done));
+        windowSize = kWindowSize;
         void* window = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(at->done));
         if (window == MAP_FAILED) return false;
         // Advice only: read ahead, and map the cached pages in one call
