@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <string>
 #include <utility>
 
 namespace {
@@ -15,10 +16,9 @@ using ktutils::detail::HostOs;
 // ("x.crc" -> "x.cr~"). Being one per name, a temporary left by an
 // interrupted writer is found and removed by the next writer of that name.
 XString TemporaryNameFor(const XString& name) {
-    XString temporary(name);
-    char* last = const_cast<char*>(temporary.CStr()) + temporary.GetLength() - 1;
-    *last = *last == '~' ? '#' : '~';
-    return temporary;
+    std::string temporary(name.CStr(), name.GetLength());
+    temporary.back() = temporary.back() == '~' ? '#' : '~';
+    return XString(temporary.c_str());
 }
 
 // What an in-place open of an existing file for writing would accept: a
