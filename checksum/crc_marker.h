@@ -15,7 +15,9 @@ KTUTILS_EXPORT unsigned int GetFileCRC(const char* path, int* fromMarker);
 KTUTILS_EXPORT unsigned int GetFileCRC2(const char* path);
 
 // Writes a 4-byte marker for `path`: 1 when the marker could be opened for
-// writing, else 0. The file itself need not exist.
+// writing, else 0, as for an in-place open (a folder or a read-only marker
+// gives 0; a symbolic link is written through; mode and owner stay). The
+// file itself need not exist.
 KTUTILS_EXPORT int CreateFileCRCMarker(const char* path, unsigned int crc);
 
 // Writes an 8-byte marker: `crc`, then `info`. 1 or 0 as CreateFileCRCMarker.

@@ -4,6 +4,7 @@
 
 #include "host/mqmath/host_os.h"
 #include "host/mqmath/mq_allocator.h"
+#include "host/mqmath/xstring.h"
 
 // A seam that does what the native one does until a test tells it otherwise,
 // and records the calls.
@@ -30,6 +31,15 @@ public:
         ON_CALL(*this, Close(_)).WillByDefault([](Handle h) { return NativeHostOs().Close(h); });
         ON_CALL(*this, Rename(_, _)).WillByDefault([](const char* a, const char* b) { return NativeHostOs().Rename(a, b); });
         ON_CALL(*this, Remove(_)).WillByDefault([](const char* p) { return NativeHostOs().Remove(p); });
+        ON_CALL(*this, FinalName(_, _)).WillByDefault([](const char* p, XString* n) { return NativeHostOs().FinalName(p, n); });
+        ON_CALL(*this, MayWrite(_)).WillByDefault([](const char* p) { return NativeHostOs().MayWrite(p); });
+        ON_CALL(*this, OpenForWriting(_)).WillByDefault([](const char* p) { return NativeHostOs().OpenForWriting(p); });
+        ON_CALL(*this, CreateUnnamed(_)).WillByDefault([](const char* p) { return NativeHostOs().CreateUnnamed(p); });
+        ON_CALL(*this, Link(_, _)).WillByDefault([](Handle h, const char* p) { return NativeHostOs().Link(h, p); });
+        ON_CALL(*this, Adopt(_, _)).WillByDefault([](Handle h, const ktutils::detail::FileStatus& s) {
+            return NativeHostOs().Adopt(h, s);
+        });
+        ON_CALL(*this, Truncate(_, _)).WillByDefault([](Handle h, std::uint64_t n) { return NativeHostOs().Truncate(h, n); });
         ON_CALL(*this, MapPages(_, _)).WillByDefault([](std::size_t n, bool huge) { return NativeHostOs().MapPages(n, huge); });
         ON_CALL(*this, UnmapPages(_, _)).WillByDefault([](void* p, std::size_t n) { NativeHostOs().UnmapPages(p, n); });
     }
@@ -44,6 +54,13 @@ public:
     MOCK_METHOD(bool, Close, (Handle), (override));
     MOCK_METHOD(bool, Rename, (const char*, const char*), (override));
     MOCK_METHOD(bool, Remove, (const char*), (override));
+    MOCK_METHOD(bool, FinalName, (const char*, XString*), (override));
+    MOCK_METHOD(bool, MayWrite, (const char*), (override));
+    MOCK_METHOD(Handle, OpenForWriting, (const char*), (override));
+    MOCK_METHOD(Handle, CreateUnnamed, (const char*), (override));
+    MOCK_METHOD(bool, Link, (Handle, const char*), (override));
+    MOCK_METHOD(bool, Adopt, (Handle, const ktutils::detail::FileStatus&), (override));
+    MOCK_METHOD(bool, Truncate, (Handle, std::uint64_t), (override));
     MOCK_METHOD(void*, MapPages, (std::size_t, bool), (override));
     MOCK_METHOD(void, UnmapPages, (void*, std::size_t), (override));
 };

@@ -67,14 +67,6 @@ TEST_F(MqFileTest, ReplacementTakesTheNameOnlyWhenClosed) {
     EXPECT_EQ(EntriesIn(dir.Root()), 1u) << "no temporary file stays behind";
 }
 
-TEST_F(MqFileTest, ReplacementFailsWhereTheFolderRefusesNewFiles) {
-    NiceMock<MockHostOs> os;
-    ScopedHostOs installed(&os);
-    ON_CALL(os, CreateExclusive(_)).WillByDefault(testing::Return(ktutils::detail::HostOs::kInvalidHandle));
-    MqFile file;
-    EXPECT_EQ(file.Open(dir.Path("m").c_str(), MqFile::WriteReplace), 0);
-}
-
 TEST_F(MqFileTest, FailedRenameRemovesTheTemporaryFile) {
     NiceMock<MockHostOs> os;
     ScopedHostOs installed(&os);

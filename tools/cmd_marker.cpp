@@ -75,8 +75,7 @@ int WriteMarkers(const MarkerOptions& options, bool withInfo) {
             continue;
         }
         // It answers 1 once the marker opened, even when the write or the
-        // replacement then failed (a full disk, a folder under the marker's
-        // name); reading it back is the only way to know it is there.
+        // replacement then failed (a full disk); reading it back is the only way to know it is there.
         const StoredMarker stored = ReadStoredMarker(path);
         if (!stored.present || stored.checksum != checksum) {
             std::fprintf(stderr, "ktutils marker write: %s.crc: not stored (reading it back %s)\n",

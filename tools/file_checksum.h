@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ktutils::tool {
@@ -17,6 +18,18 @@ struct FileChecksum {
 // gives 0). A large file's progress is drawn on standard error when that is
 // a terminal, under `label`.
 FileChecksum ChecksumFile(const std::string& path, const std::string& label);
+
+// How ChecksumOpenFile reads a regular file: mapped where the page cache
+// holds it in large pages and read elsewhere, or one way throughout.
+enum class ReadWay { Fastest, Mapped, Read };
+
+// The same over the open file `fd` from its start, `size` being the length
+// it had when opened (0 when not a regular file, which is then read). A
+// mapped file that turns out shorter than `size` (it shrank meanwhile) is
+// read instead, so the answer is always what a read to its end gives, never
+// a crash.
+FileChecksum ChecksumOpenFile(int fd, std::uint64_t size, const std::string& label,
+                              ReadWay way = ReadWay::Fastest);
 
 // The same over what remains of standard input.
 FileChecksum ChecksumStandardInput(const std::string& label);

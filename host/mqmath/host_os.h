@@ -5,6 +5,8 @@
 
 #include "mqmath_export.h"
 
+class XString;
+
 namespace ktutils::detail {
 
 // What the runtime needs to know about an open file or a path, in a form that
@@ -14,6 +16,10 @@ struct FileStatus {
     Kind kind = Kind::Other;
     std::uint64_t size = 0;         // bytes; meaningful for regular files
     unsigned int permissions = 0;  // the nine rwx bits
+    std::uint32_t owner = 0;       // user and group ids; 0 where the OS has none
+    std::uint32_t group = 0;
+    std::uint64_t device = 0;      // with `inode`, which file this is; 0 when unknown
+    std::uint64_t inode = 0;
 };
 
 // The one seam through which MqFile and MqAllocator reach the operating
@@ -47,6 +53,27 @@ public:
     // Replaces `to` atomically when it exists.
     virtual bool Rename(const char* from, const char* to) = 0;
     virtual bool Remove(const char* path) = 0;
+
+    // What a replacement needs so that it lands where, and as, an in-place
+    // write would.
+    // The name a write through `path` lands on: symbolic links in its last
+    // component followed, as open(2) follows them, to a name that is none
+    // (which may not exist yet). False on a link loop or an unreadable link.
+    virtual bool FinalName(const char* path, XString* name) = 0;
+    // The OS's own verdict (access rules, read-only mounts) on writing the
+    // existing file at `path` in place.
+    virtual bool MayWrite(const char* path) = 0;
+    // An existing file for writing in place: neither created nor emptied.
+    virtual Handle OpenForWriting(const char* path) = 0;
+    // A new file with no name yet, on the file system and in the folder that
+    // `path` would be in; kInvalidHandle where the OS, the file system or the
+    // folder offers none.
+    virtual Handle CreateUnnamed(const char* path) = 0;
+    // Gives an unnamed file the name `path`; fails when the name is taken.
+    virtual bool Link(Handle file, const char* path) = 0;
+    // Gives the open file the owner, group and permission bits of `like`.
+    virtual bool Adopt(Handle file, const FileStatus& like) = 0;
+    virtual bool Truncate(Handle file, std::uint64_t length) = 0;
 
     // Zero-filled pages for a scratch block, or null.
     virtual void* MapPages(std::size_t bytes, bool hugePages) = 0;

@@ -1,8 +1,12 @@
 #include "host/mqmath/host_os.h"
+#include "host/mqmath/xstring.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+
+#include <climits>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -16,6 +20,15 @@ namespace {
 // count inside ssize_t everywhere.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// open(2) gives up after this many links in a row (Linux's MAXSYMLINKS).
+constexpr int kMostLinks = 40;
+
+// The folder part of `path`, "." when it has none.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 FileStatus ToStatus(const struct stat& st) {
     FileStatus status;
@@ -26,6 +39,10 @@ FileStatus ToStatus(const struct stat& st) {
     else if (S_ISFIFO(st.st_mode)) status.kind = FileStatus::Kind::Fifo;
     status.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.permissions = static_cast<unsigned int>(st.st_mode) & 0777u;
+    status.owner = static_cast<std::uint32_t>(st.st_uid);
+    status.group = static_cast<std::uint32_t>(st.st_gid);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.inode = static_cast<std::uint64_t>(st.st_ino);
     return status;
 }
 
@@ -98,6 +115,80 @@ public:
     bool Rename(const char* from, const char* to) override { return std::rename(from, to) == 0; }
 
     bool Remove(const char* path) override { return ::unlink(path) == 0; }
+
+    bool FinalName(const char* path, XString* name) override {
+        std::string current = path;
+        for (int links = 0; links <= kMostLinks; ++links) {
+            struct stat st {};
+            if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+                *name = current.c_str();
+                return true;
+            }
+            char target[PATH_MAX];
+            const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+            if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
+            std::string next(target, static_cast<std::size_t>(length));
+            // A relative target is read from the link's own folder.
+            if (next[0] != '/') next = FolderOf(current) + "/" + next;
+            current = std::move(next);
+        }
+        return false;
+    }
+
+    bool MayWrite(const char* path) override {
+        // The effective ids, as open(2) uses them.
+        return ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
+    }
+
+    Handle OpenForWriting(const char* path) override {
+        int fd;
+        do {
+            fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        return fd < 0 ? kInvalidHandle : fd;
+    }
+
+    Handle CreateUnnamed(const char* path) override {
+#ifdef O_TMPFILE
+        int fd;
+        do {
+            fd = ::open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        return fd < 0 ? kInvalidHandle : fd;
+#else
+        (void)path;
+        return kInvalidHandle;
+#endif
+    }
+
+    bool Link(Handle file, const char* path) override {
+#ifdef AT_EMPTY_PATH
+        // Linking a descriptor itself needs CAP_DAC_READ_SEARCH; its /proc
+        // entry does not.
+        if (::linkat(static_cast<int>(file), "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return true;
+        if (errno == EEXIST) return false;
+#endif
+        const std::string self = "/proc/self/fd/" + std::to_string(file);
+        return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+    }
+
+    bool Adopt(Handle file, const FileStatus& like) override {
+        const int fd = static_cast<int>(file);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return false;
+        if ((st.st_uid != like.owner || st.st_gid != like.group) &&
+            ::fchown(fd, static_cast<uid_t>(like.owner), static_cast<gid_t>(like.group)) != 0)
+            return false;
+        return ::fchmod(fd, static_cast<mode_t>(like.permissions & 0777u)) == 0;
+    }
+
+    bool Truncate(Handle file, std::uint64_t length) override {
+        int result;
+        do {
+            result = ::ftruncate(static_cast<int>(file), static_cast<off_t>(length));
+        } while (result != 0 && errno == EINTR);
+        return result == 0;
+    }
 
     void* MapPages(std::size_t bytes, bool hugePages) override {
         if (!hugePages) {

@@ -1,4 +1,5 @@
 #include "host/mqmath/host_os.h"
+#include "host/mqmath/xstring.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -56,6 +57,8 @@ public:
                            : FileStatus::Kind::Regular;
         status->size = SizeOf(info.nFileSizeHigh, info.nFileSizeLow);
         status->permissions = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444u : 0666u;
+        status->device = info.dwVolumeSerialNumber;
+        status->inode = SizeOf(info.nFileIndexHigh, info.nFileIndexLow);
         return true;
     }
 
@@ -96,6 +99,45 @@ public:
     }
 
     bool Remove(const char* path) override { return ::DeleteFileA(path) != 0; }
+
+    bool FinalName(const char* path, XString* name) override {
+        // Symbolic links need a privilege on Windows and are left to the OS.
+        *name = path;
+        return true;
+    }
+
+    bool MayWrite(const char* path) override {
+        const HANDLE handle = ::CreateFileA(path, GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        ::CloseHandle(handle);
+        return true;
+    }
+
+    Handle OpenForWriting(const char* path) override {
+        return FromHandle(::CreateFileA(path, GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    // No unnamed files: replacements go through a named temporary file, which
+    // CreateExclusive opens unshared, so no other writer can remove it while
+    // it is being written.
+    Handle CreateUnnamed(const char* /*path*/) override { return kInvalidHandle; }
+
+    bool Link(Handle /*file*/, const char* /*path*/) override { return false; }
+
+    // A replacement takes the folder's inherited permissions; the read-only
+    // attribute, all the seam reports, never stands on a file being written.
+    bool Adopt(Handle /*file*/, const FileStatus& /*like*/) override { return true; }
+
+    bool Truncate(Handle file, std::uint64_t length) override {
+        LARGE_INTEGER position{};
+        position.QuadPart = static_cast<LONGLONG>(length);
+        return ::SetFilePointerEx(ToHandle(file), position, nullptr, FILE_BEGIN) != 0 &&
+               ::SetEndOfFile(ToHandle(file)) != 0;
+    }
 
     void* MapPages(std::size_t bytes, bool /*hugePages*/) override {
         // Large pages need a privilege that host processes rarely hold, so

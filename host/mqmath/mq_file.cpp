@@ -1,11 +1,9 @@
 #include "host/mqmath/mq_file.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <exception>
 #include <limits>
-#include <random>
+#include <string>
 #include <utility>
 
 namespace {
@@ -13,29 +11,39 @@ namespace {
 using ktutils::detail::FileStatus;
 using ktutils::detail::HostOs;
 
-// Tries at unused temporary names before giving up: a clash needs another
-// writer with the same per-process salt, so more than a few means the folder
-// itself refuses.
-constexpr int kTemporaryNameAttempts = 8;
-
-std::uint64_t TemporarySalt() {
-    static const std::uint64_t salt = [] {
-        std::random_device device;
-        return (std::uint64_t{device()} << 32) ^ device();
-    }();
-    return salt;
+// The one temporary name of a replacement of `name`: the same length, so
+// that it fits wherever the name does, with the last character changed
+// ("x.crc" -> "x.cr~"). Being one per name, a temporary left by an
+// interrupted writer is found and removed by the next writer of that name.
+XString TemporaryNameFor(const XString& name) {
+    std::string temporary(name.CStr(), name.GetLength());
+    temporary.back() = temporary.back() == '~' ? '#' : '~';
+    return XString(temporary.c_str());
 }
 
-// "<name>.<16 hex digits>.tmp": in the folder of the name, so the final rename
-// never crosses a file system.
-XString TemporaryNameFor(const char* name) {
-    static std::atomic<std::uint64_t> counter{0};
-    const std::uint64_t tag = TemporarySalt() + counter.fetch_add(1, std::memory_order_relaxed);
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(tag));
-    XString temporary(name);
-    temporary << suffix;
-    return temporary;
+// What an in-place open of an existing file for writing would accept: a
+// regular file the OS lets the caller write, with a write bit set for
+// someone, so a read-only file stays read-only even for a caller (root) whom
+// the OS would let through.
+bool MayReplace(HostOs& os, const char* name, const FileStatus& existing) {
+    return existing.kind == FileStatus::Kind::Regular && (existing.permissions & 0222u) != 0 &&
+           os.MayWrite(name);
+}
+
+// The named temporary, created exclusively; one left behind by an
+// interrupted writer is removed once and the creation tried again.
+HostOs::Handle CreateNamed(HostOs& os, const XString& temporary) {
+    HostOs::Handle handle = os.CreateExclusive(temporary.CStr());
+    if (handle != HostOs::kInvalidHandle) return handle;
+    if (!os.Remove(temporary.CStr())) return HostOs::kInvalidHandle;
+    return os.CreateExclusive(temporary.CStr());
+}
+
+bool SameFile(const FileStatus& a, const FileStatus& b) {
+    // Where the OS names no inode (a path's status on Windows), the
+    // unshared open already keeps other writers off the file.
+    if (a.inode == 0 || b.inode == 0) return true;
+    return a.device == b.device && a.inode == b.inode;
 }
 
 unsigned int ModeWord(const FileStatus& status) {
@@ -60,22 +68,45 @@ MqFile::~MqFile() {
         return;
     }
     // Unwinding means the writer did not finish: its bytes must not replace a
-    // whole marker.
-    if (m_failed || std::uncaught_exceptions() > m_uncaughtAtOpen) {
-        Discard();
-        return;
+    // whole file.
+    const bool finished = !m_failed && std::uncaught_exceptions() <= m_uncaughtAtOpen;
+    const HostOs::Handle handle = std::exchange(m_handle, HostOs::kInvalidHandle);
+    const char* temporary = m_temporary.CStr();
+    switch (m_way) {
+        case WriteWay::InPlace:
+            if (finished) {
+                m_os->Truncate(handle, m_size);
+                m_os->Flush(handle);
+            }
+            m_os->Close(handle);
+            return;
+        case WriteWay::Unnamed: {
+            bool named = finished && m_os->Flush(handle);
+            if (named && !m_os->Link(handle, temporary)) {
+                // Left by an interrupted writer, or another writer's about to
+                // be renamed: either way the name is free to take.
+                m_os->Remove(temporary);
+                named = m_os->Link(handle, temporary);
+            }
+            m_os->Close(handle);
+            if (named && !m_os->Rename(temporary, m_name.CStr())) m_os->Remove(temporary);
+            return;
+        }
+        case WriteWay::Named: {
+            FileStatus mine, there;
+            const bool ours = m_os->StatusOf(handle, &mine) && m_os->StatusOfPath(temporary, &there) &&
+                              SameFile(mine, there);
+            // Not ours: another writer removed it as stale and writes its own.
+            if (!ours) {
+                m_os->Close(handle);
+                return;
+            }
+            const bool flushed = finished && m_os->Flush(handle);
+            const bool closed = m_os->Close(handle);
+            if (!flushed || !closed || !m_os->Rename(temporary, m_name.CStr())) m_os->Remove(temporary);
+            return;
+        }
     }
-    const bool flushed = m_os->Flush(m_handle);
-    const bool closed = m_os->Close(m_handle);
-    m_handle = HostOs::kInvalidHandle;
-    if (!flushed || !closed || !m_os->Rename(m_temporary.CStr(), m_name.CStr()))
-        m_os->Remove(m_temporary.CStr());
-}
-
-void MqFile::Discard() noexcept {
-    m_os->Close(m_handle);
-    m_handle = HostOs::kInvalidHandle;
-    m_os->Remove(m_temporary.CStr());
 }
 
 int MqFile::Open(const char* name, OpenMode mode) {
@@ -97,27 +128,54 @@ int MqFile::Open(const char* name, OpenMode mode) {
         m_size = status.size;
         return 1;
     }
+    if (mode != WriteReplace || *name == '\0') return 0;
 
-    if (mode == WriteReplace) {
-        // Both names are built before the file exists: nothing after the
-        // creation may throw and leave it behind.
-        XString target(name);
-        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-            XString temporary = TemporaryNameFor(name);
-            const HostOs::Handle handle = os.CreateExclusive(temporary.CStr());
-            if (handle == HostOs::kInvalidHandle) continue;
-            m_os = &os;
-            m_handle = handle;
-            m_mode = mode;
-            m_size = 0;
-            m_failed = false;
-            m_uncaughtAtOpen = std::uncaught_exceptions();
-            m_name = std::move(target);
-            m_temporary = std::move(temporary);
-            return 1;
+    // Every name is built before a file exists: nothing after the creation
+    // may throw and leave it behind.
+    XString target;
+    if (!os.FinalName(name, &target) || target.IsEmpty() || target.CStr()[target.GetLength() - 1] == '/')
+        return 0;
+    XString temporary = TemporaryNameFor(target);
+    FileStatus existing;
+    const bool exists = os.StatusOfPath(target.CStr(), &existing);
+    if (exists && !MayReplace(os, target.CStr(), existing)) return 0;
+
+    WriteWay way = WriteWay::Unnamed;
+    HostOs::Handle handle = os.CreateUnnamed(target.CStr());
+    if (handle == HostOs::kInvalidHandle) {
+        way = WriteWay::Named;
+        handle = CreateNamed(os, temporary);
+    }
+    // A replacement that cannot keep the owner would change the file as an
+    // in-place write never does.
+    if (handle != HostOs::kInvalidHandle && exists && !os.Adopt(handle, existing)) {
+        os.Close(handle);
+        if (way == WriteWay::Named) os.Remove(temporary.CStr());
+        handle = HostOs::kInvalidHandle;
+    }
+    if (handle == HostOs::kInvalidHandle) {
+        // The folder refuses new names (or the owner cannot be kept): an
+        // existing file is still written, in place.
+        if (!exists) return 0;
+        way = WriteWay::InPlace;
+        handle = os.OpenForWriting(target.CStr());
+        if (handle == HostOs::kInvalidHandle) return 0;
+        FileStatus opened;
+        if (!os.StatusOf(handle, &opened) || opened.kind != FileStatus::Kind::Regular) {
+            os.Close(handle);
+            return 0;
         }
     }
-    return 0;
+    m_os = &os;
+    m_handle = handle;
+    m_mode = mode;
+    m_way = way;
+    m_size = 0;
+    m_failed = false;
+    m_uncaughtAtOpen = std::uncaught_exceptions();
+    m_name = std::move(target);
+    m_temporary = std::move(temporary);
+    return 1;
 }
 
 unsigned int MqFile::Size() {

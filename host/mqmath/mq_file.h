@@ -11,11 +11,16 @@
 // Mode 1 opens only what reads as a regular file's contents, and only when its
 // length fits in 32 bits: a directory, a FIFO or a device fails to open (and
 // never blocks), so no caller can mistake part of a file for all of it.
-// Mode 2 replaces the file atomically: the bytes go to a temporary file in the
-// same folder, which takes the name only when the file object is destroyed, so
-// a reader sees the old contents or the new ones, never a mix. Should a write
-// fail, or the object be destroyed while an exception passes, the old contents
-// stay and the temporary file is removed.
+// Mode 2 writes where an in-place open for writing would (through symbolic
+// links, to their target) and fails where it would: on a directory or another
+// non-regular file, or on an existing file that the caller may not write or
+// that has no write bit at all. The bytes go to a new file in the same folder
+// (unnamed where the OS allows it), which takes the name, with the old file's
+// owner and permissions, only when the file object is destroyed: a reader sees
+// the old contents or the new ones, never a mix. Should a write fail, or the
+// object be destroyed while an exception passes, the old contents stay. Where
+// the folder refuses new names, or the owner could not be kept, an existing
+// file is written in place instead and cut to the bytes written.
 class MQMATH_EXPORT MqFile {
 public:
     enum OpenMode {
@@ -46,14 +51,15 @@ public:
     static unsigned int GetFileMode(const char* path);
 
 private:
-    void Discard() noexcept;
+    enum class WriteWay { Unnamed, Named, InPlace };
 
     ktutils::detail::HostOs* m_os = nullptr;  // the seam the file was opened through
     ktutils::detail::HostOs::Handle m_handle = ktutils::detail::HostOs::kInvalidHandle;
     OpenMode m_mode = ReadExisting;
+    WriteWay m_way = WriteWay::InPlace;  // mode 2: where the bytes go
     std::uint64_t m_size = 0;
     bool m_failed = false;         // a write failed: the old contents stay
     int m_uncaughtAtOpen = 0;      // exceptions in flight when opened
-    XString m_name;                // mode 2: the name to replace
-    XString m_temporary;           // mode 2: where the bytes go until closed
+    XString m_name;                // mode 2: the name to replace, links followed
+    XString m_temporary;           // mode 2: the name the new file takes before the final one
 };

@@ -53,14 +53,13 @@ class Write(MarkerTestCase):
         self.assertFalse(os.path.exists(self.path("folder.crc")))
         self.assertEqual(self.marker_bytes(good), struct.pack("<I", zlib.adler32(b"good")))
 
-    def test_a_marker_that_cannot_be_replaced_is_an_error_not_a_success(self):
-        # The library answers 1 once the marker opened; the folder in the
-        # way only shows when the marker is read back.
+    def test_a_marker_name_held_by_a_folder_is_an_error_not_a_success(self):
         path = self.write("blocked", b"blocked")
         os.mkdir(path + ".crc")
         result = run("marker", "write", path)
         self.assertEqual((result.returncode, result.stdout), (3, ""))
-        self.assertIn(f"{path}.crc: not stored", result.stderr)
+        self.assertIn(f"{path}.crc: cannot be opened for writing", result.stderr)
+        self.assertTrue(os.path.isdir(path + ".crc"))
 
 
 class ReadAndCheck(MarkerTestCase):
