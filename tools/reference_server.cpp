@@ -112,7 +112,7 @@ private:
     void PauseAccepting(const SocketError& error);
     bool Accepting() const;
     void Pump(Client& client);
-    void TakeMessages(Client& client);
+    bool TakeMessages(Client& client);
     bool Reading(const Client& client) const;
     bool Settle(Client& client, Clock::time_point now);
     void Sweep(Clock::time_point now);
@@ -218,22 +218,24 @@ void Server::PauseAccepting(const SocketError& error) {
 void Server::Pump(Client& client) {
     try {
         std::size_t budget = kReadBudget;
-        for (;;) {
-            TakeMessages(client);
-            if (!Reading(client)) break;
-            const long received = client.link.Fill();
-            if (received < 0) {
-                Close(client, "the client closed the connection");
-                break;
+        for (bool held = true; held;) {
+            // Sending first makes room for the answers of what is read next.
+            client.link.Flush();
+            held = TakeMessages(client);
+            while (!held && budget > 0 && Reading(client)) {
+                const long received = client.link.Fill();
+                if (received <= 0) {
+                    if (received < 0) Close(client, "the client closed the connection");
+                    break;
+                }
+                budget -= std::min(budget, static_cast<std::size_t>(received));
+                held = TakeMessages(client);
             }
-            if (received == 0) break;
-            if (static_cast<std::size_t>(received) >= budget) {
-                TakeMessages(client);
-                break;
-            }
-            budget -= static_cast<std::size_t>(received);
+            client.link.Flush();
+            // Requests held back by the unsent limit get no readiness event
+            // of their own: take them now if the socket took the answers.
+            held = held && !client.closing && client.link.UnsentSize() <= kUnsentLimit;
         }
-        client.link.Flush();
     } catch (const NQBufferError& e) {
         // The stream cannot be trusted past a malformed frame: drop it unanswered.
         Event(client, std::string("malformed stream: ") + e.what(),
@@ -246,13 +248,17 @@ void Server::Pump(Client& client) {
     }
 }
 
-void Server::TakeMessages(Client& client) {
-    while (!client.closing && client.link.UnsentSize() <= kUnsentLimit) {
+// Answers whole received messages while answers may be queued; true when
+// it stopped at the unsent limit rather than for want of a message.
+bool Server::TakeMessages(Client& client) {
+    while (!client.closing) {
+        if (client.link.UnsentSize() > kUnsentLimit) return true;
         auto message = client.link.Next();
-        if (!message) return;
+        if (!message) return false;
         client.lastHeard = Clock::now();
         Answer(client, *message);
     }
+    return false;
 }
 
 // Requests are read only while their answers can be queued: not from a

@@ -20,6 +20,8 @@ def frame(kind, payload=b"", form=0):
 
 LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 SERVERINFO, CHALLENGE, CONNECTED, NOTCONNECTEDYET = 26, 20, 14, 125
+# With these, each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
+MANY_MODULES = [a for i in range(200) for a in ("--module", f"{i + 1}-1:1")]
 
 
 def request(challenge, name):
@@ -97,10 +99,8 @@ class Load(unittest.TestCase):
 
 class Exhaustion(unittest.TestCase):
     def test_clients_that_never_read_or_keep_sending_while_closed_cannot_grow_the_server(self):
-        # Each 8-byte request asks for a 1.6 KiB answer, so answers pile up fast.
-        modules = [a for i in range(200) for a in ("--module", f"{i + 1}-1:1")]
         bound_kib = 48 * 1024
-        with Server("--timeout", 1, "--quiet", *modules) as server:
+        with Server("--timeout", 1, "--quiet", *MANY_MODULES) as server:
             attackers = [socket.create_connection(("127.0.0.1", server.port), timeout=5)
                          for _ in range(4)]
             for a in attackers:
@@ -126,6 +126,14 @@ class Exhaustion(unittest.TestCase):
                 a.setblocking(True)
                 self.assertTrue(dropped(a, 5), "an attacker still held after its timeout")
                 a.close()
+
+    def test_a_client_that_sends_far_ahead_of_reading_still_gets_every_answer(self):
+        count = 10000  # 16 MiB of answers: past what the socket and the server queue hold
+        with Server("--quiet", *MANY_MODULES) as server:
+            with socket.create_connection(("127.0.0.1", server.port), timeout=5) as peer:
+                peer.sendall(LOOK * count + PING)
+                kinds = [read_frame(peer)[0] for _ in range(count + 1)]
+            self.assertEqual(kinds, [SERVERINFO] * count + [NOTCONNECTEDYET])
 
     def test_connections_that_do_not_log_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
         with Server("--login-timeout", 1, "--max-pending", 2) as server:
