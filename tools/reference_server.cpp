@@ -195,10 +195,12 @@ void Server::AcceptAll() {
         if (!socket.IsOpen()) return;
         shortage_ = false;
         const int fd = socket.fd();
-        const std::string peer = options_.quiet ? std::string() : socket.PeerName();
         auto client = std::make_unique<Client>(nextId_++, std::move(socket),
                                                options_.quiet ? nullptr : &printer_);
-        Event(*client, "connection from " + peer, {{"event", "open"}, {"peer", peer}});
+        if (!options_.quiet) {
+            const std::string peer = client->link.Socket().PeerName();
+            Event(*client, "connection from " + peer, {{"event", "open"}, {"peer", peer}});
+        }
         poller_.Watch(fd, true, false);
         clients_[fd] = std::move(client);
     }
@@ -230,6 +232,8 @@ void Server::Pump(Client& client) {
                 }
                 budget -= std::min(budget, static_cast<std::size_t>(received));
                 held = TakeMessages(client);
+                // A short read emptied the socket: another would only say so.
+                if (static_cast<std::size_t>(received) < MessageConnection::kReadSize) break;
             }
             client.link.Flush();
             // Requests held back by the unsent limit get no readiness event
@@ -302,8 +306,10 @@ void Server::Sweep(Clock::time_point now) {
 
 Server::Clients::iterator Server::End(Clients::iterator it) {
     Client& client = *it->second;
-    Event(client, "closed: " + client.closing.value_or("?"),
-          {{"event", "closed"}, {"reason", client.closing.value_or("?")}});
+    if (!options_.quiet) {
+        const std::string reason = client.closing.value_or("?");
+        Event(client, "closed: " + reason, {{"event", "closed"}, {"reason", reason}});
+    }
     if (client.connected) --connected_;
     ++ended_;
     poller_.Forget(it->first);
