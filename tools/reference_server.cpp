@@ -159,6 +159,7 @@ int Server::Run() {
             std::chrono::duration_cast<std::chrono::milliseconds>(wait - Clock::now()).count();
         for (const EventPoller::Ready& ready :
              poller_.Wait(static_cast<int>(std::max<long long>(timeout, 0)))) {
+            if (stopRequested != 0) break;  // a full turn can take a while: stop now
             if (ready.fd == wake.fd()) {
                 wake.Drain();
             } else if (ready.fd == listener_.fd()) {
