@@ -158,6 +158,8 @@ class Exhaustion(unittest.TestCase):
             server.wait_for(r"closed: not logged in in time$")
 
     def test_no_descriptor_left_pauses_accepting_without_spinning_and_serving_resumes(self):
+        if os.environ.get("KTUTILS_SANITIZED"):
+            self.skipTest("UBSan's type checks open a pipe, so with no descriptor left they fail")
         limit = 24
 
         def few_descriptors():
