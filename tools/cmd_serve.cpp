@@ -89,7 +89,8 @@ Command AddServeCommand(CLI::App& tool) {
         MessagePrinter printer([&log](std::string line) { log.Write(std::move(line)); },
                                json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
         const int status = RunServer(options->serve, printer);
-        log.Finish(std::chrono::milliseconds(50));
+        // Short: a stop must stay prompt when the output has stalled.
+        log.Finish(std::chrono::milliseconds(20));
         return status;
     };
     return {app, run};
