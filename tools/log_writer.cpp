@@ -22,6 +22,7 @@ struct LogWriter::Shared {
     std::size_t queued = 0;  // bytes in `lines`
     unsigned long dropped = 0;
     bool writing = false;  // the thread holds a batch taken from `lines`
+    unsigned long batches = 0;  // written so far: the output's progress
     bool ending = false;
     bool broken = false;  // the output failed: lines are discarded
 };
@@ -55,6 +56,7 @@ void Drain(const std::shared_ptr<LogWriter::Shared>& s) {
         const bool ok = WriteAll(s->fd, batch);
         lock.lock();
         s->writing = false;
+        ++s->batches;
         if (!ok) s->broken = true;
         s->changed.notify_all();
     }
@@ -100,11 +102,16 @@ void LogWriter::Write(std::string line) {
     s.changed.notify_all();
 }
 
-void LogWriter::Finish(std::chrono::milliseconds grace) {
+void LogWriter::Finish(std::chrono::milliseconds patience) {
     finished_ = true;
     Shared& s = *shared_;
     std::unique_lock<std::mutex> lock(s.mutex);
-    s.changed.wait_for(lock, grace, [&] { return s.lines.empty() && !s.writing; });
+    const auto drained = [&] { return s.lines.empty() && !s.writing; };
+    for (unsigned long seen = s.batches; !drained(); seen = s.batches) {
+        if (!s.changed.wait_for(lock, patience, [&] { return drained() || s.batches != seen; })) {
+            break;
+        }
+    }
     s.ending = true;
     s.changed.notify_all();
 }

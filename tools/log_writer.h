@@ -26,9 +26,10 @@ public:
 
     // Queues `line`, which ends with its newline.
     void Write(std::string line);
-    // Waits up to `grace` for the queue to be written, then leaves the thread
-    // to the process's end: an output that never drains holds nothing up.
-    void Finish(std::chrono::milliseconds grace);
+    // Waits for the queue to be written while the output takes it, giving up
+    // once `patience` passes without a write done; the thread is then left to
+    // the process's end, so an output that has stalled holds nothing up.
+    void Finish(std::chrono::milliseconds patience);
 
     struct Shared;
 
