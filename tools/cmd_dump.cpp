@@ -4,6 +4,8 @@
 // offset.
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +17,8 @@
 #include "tools/decoded_message.h"
 #include "tools/exit_status.h"
 #include "tools/message_printer.h"
+#include "tools/quoted_name.h"
+#include "tools/standard_output.h"
 
 namespace ktutils::tool {
 namespace {
@@ -23,6 +27,14 @@ struct DumpOptions {
     std::string path;
     bool json = false;
 };
+
+// A live capture comes through a pipe or a socket; each message is then
+// shown as it arrives. A file is dumped as fast as buffered output goes.
+bool IsLive(std::FILE* input) {
+    struct stat status {};
+    return fstat(fileno(input), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode));
+}
 
 struct InputFile {
     std::FILE* file = nullptr;
@@ -34,7 +46,8 @@ struct InputFile {
 
 int Dump(const DumpOptions& options) {
     const bool standardInput = options.path == "-";
-    const char* name = standardInput ? "standard input" : options.path.c_str();
+    const std::string quoted = QuoteFileName(standardInput ? "standard input" : options.path);
+    const char* name = quoted.c_str();
     InputFile input;
     if (standardInput) {
         input.file = stdin;
@@ -47,14 +60,17 @@ int Dump(const DumpOptions& options) {
         }
     }
 
-    MessagePrinter printer(stdout, options.json ? MessagePrinter::Style::Json
-                                                : MessagePrinter::Style::Text);
+    MessagePrinter printer(stdout,
+                           options.json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text,
+                           StandardOutputIsTerminal() || IsLive(input.file));
     NQMessageBuffer stream;
     uint64_t received = 0;
     int status = kExitOk;
     unsigned char chunk[64 * 1024];
     try {
         for (;;) {
+            // Output that cannot be written ends the dump: main reports it.
+            if (std::ferror(stdout)) return kExitSystem;
             const std::size_t count = std::fread(chunk, 1, sizeof chunk, input.file);
             if (count == 0) break;
             stream.Receive(chunk, count);
