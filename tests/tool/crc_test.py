@@ -111,7 +111,9 @@ SAME_AS_GNU = [
     ("print-tag", ["--tag", "f", "test\n\\file"], {"f": b"abc", "test\n\\file": b""}, {}, None),
     ("print-zero", ["-z", "a\nb", "f"], {"a\nb": b"", "f": b"x"}, {}, None),
     ("print-binary-text", ["-t", "-b", "f", "--tag", "g"], F, {}, None),
-    ("print-missing-quoted", ["f", "no such", "it's"], F, {}, None),
+    ("print-missing-quoted", ["f", "no such", "it's", "a'$b", "a:b", "#c", "d#", "=", "{", "{e",
+                              "x\ny\tz", "\x1b[1m", "café", os.fsdecode(b"\xff"), ""], F, {}, None),
+    ("stdin-empty-list", ["-c"], F, None, lambda h: ""),
     ("print-stdin", [], F, None, lambda h: "data"),
     ("tag-check", ["--tag", "-c", "l"], F, {"l": lambda h: ""}, None),
     ("tag-text", ["--tag", "-t", "f"], F, {}, None),
@@ -135,8 +137,9 @@ class SameAsSha256sum(unittest.TestCase):
         for name, text in (lists or {}).items():
             with open(os.path.join(folder, name), "w", encoding="utf-8", newline="") as f:
                 f.write(text(h))
+        # C.UTF-8: GNU shows UTF-8 names as they are only in a UTF-8 locale.
         result = subprocess.run([*program, *args], executable=executable, cwd=folder,
-                                capture_output=True,
+                                capture_output=True, env={**os.environ, "LC_ALL": "C.UTF-8"},
                                 input=None if stdin is None else stdin(h).encode(),
                                 timeout=TIME_LIMIT)
         return result.returncode, result.stdout, result.stderr
