@@ -47,7 +47,7 @@ void AddModulesOption(CLI::App& app, std::vector<KTUGuidVersion>& modules,
 
 void AddPasswordOptions(CLI::App& app, std::string& password, const std::string& help) {
     app.add_option("--password", password,
-                   help + "; visible to other users in the process list, so prefer\n"
+                   help + ";\nvisible to other users in the process list: prefer\n"
                           "--password-file or " + kPasswordVariable)
         ->envname(kPasswordVariable)
         ->type_name("TEXT");
@@ -70,13 +70,13 @@ void AddPasswordOptions(CLI::App& app, std::string& password, const std::string&
 }
 
 void AddProgressOptions(CLI::App& app) {
-    CLI::Option* always = app.add_flag_callback(
+    // Callbacks run in the order defined: with both, --no-progress wins.
+    app.add_flag_callback(
         "--progress", [] { ProgressBar::SetMode(ProgressMode::Always); },
         "draw a progress bar on standard error for every file of known size");
     app.add_flag_callback(
-           "--no-progress", [] { ProgressBar::SetMode(ProgressMode::Never); },
-           "never draw a progress bar")
-        ->excludes(always);
+        "--no-progress", [] { ProgressBar::SetMode(ProgressMode::Never); },
+        "never draw a progress bar");
 }
 
 std::string CommandPath(const CLI::App& app) {
