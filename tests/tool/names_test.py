@@ -94,6 +94,7 @@ class LostOutput(unittest.TestCase):
             data = os.path.join(folder, "data")
             with open(data, "wb") as f:
                 f.write(b"".join(golden_frames().values()))
+            listing = run("crc", data).stdout
             for args in [["crc", data], ["crc", "-c", "-"], ["marker", "write", data],
                          ["marker", "read", data], ["marker", "check", data], ["dump", data],
                          ["dump", "--json", data], ["verify", data], ["name", "error", "0"],
@@ -101,7 +102,7 @@ class LostOutput(unittest.TestCase):
                          ["connect", server.address]]:
                 with open("/dev/full", "w") as full:
                     result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE,
-                                            input=run("crc", data).stdout, text=True,
+                                            input=listing, text=True,
                                             timeout=TIME_LIMIT)
                 self.assertEqual(result.returncode, 3, args)
                 self.assertTrue(result.stderr.endswith(
