@@ -202,12 +202,12 @@ class DamagedStreams(DumpFile):
         self.assertEqual(message["string1"], "\ufffd\ufffd")
         self.assertEqual(message["string2"], "ok")
 
-    def test_a_missing_file_is_a_system_error_naming_the_file(self):
-        result = run("dump", os.path.join(self.directory, "absent.bin"))
-        self.assertEqual(result.returncode, 3)
-        self.assertIn("absent.bin", result.stderr)
-        self.assertIn("No such file", result.stderr)
-
+    def test_a_file_that_cannot_be_read_is_a_system_error_naming_it_and_why(self):
+        for name, reason in [("absent.bin", "No such file or directory"), ("", "Is a directory")]:
+            result = run("dump", os.path.join(self.directory, name))
+            self.assertEqual(result.returncode, 3, name)
+            self.assertIn(f"{os.path.join(self.directory, name)}: ", result.stderr)
+            self.assertIn(reason, result.stderr)
 
 if __name__ == "__main__":
     unittest.main()
