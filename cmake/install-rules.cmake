@@ -65,6 +65,11 @@ endif()
 
 if(TARGET ktutils-cli)
   install(TARGETS ktutils-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
+  install(FILES "${PROJECT_BINARY_DIR}/tools/ktutils.1"
+    DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT ktutils_runtime)
+  # Where bash-completion looks for a command's script: by the command's name.
+  install(FILES tools/share/ktutils.bash RENAME ktutils
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" COMPONENT ktutils_runtime)
 endif()
 
 install(EXPORT ktutilsTargets

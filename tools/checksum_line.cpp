@@ -1,12 +1,14 @@
 #include "tools/checksum_line.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace ktutils::tool {
 namespace {
 
 constexpr std::size_t kDigits = 8;
+constexpr char kTag[] = "ADLER32";
 
 bool NeedsEscape(const std::string& name) {
     return name.find_first_of("\\\n\r") != std::string::npos;
@@ -25,11 +27,25 @@ std::string Escape(const std::string& name) {
     return escaped;
 }
 
+bool Blank(char c) { return c == ' ' || c == '\t'; }
+
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+// The 8 hex digits at `at`; empty when any is not one.
+std::optional<unsigned int> ReadDigits(const std::string& line, std::size_t at) {
+    if (line.size() < at + kDigits) return std::nullopt;
+    unsigned int value = 0;
+    for (std::size_t i = 0; i < kDigits; ++i) {
+        const int digit = HexValue(line[at + i]);
+        if (digit < 0) return std::nullopt;
+        value = value << 4 | static_cast<unsigned int>(digit);
+    }
+    return value;
 }
 
 // Undoes the escaping; empty for a lone trailing backslash or an unknown
@@ -52,42 +68,81 @@ std::optional<std::string> Unescape(const std::string& escaped) {
     return name;
 }
 
+std::optional<ChecksumLine> Finish(unsigned int checksum, std::string name, bool escaped) {
+    if (escaped) {
+        std::optional<std::string> unescaped = Unescape(name);
+        if (!unescaped) return std::nullopt;
+        name = std::move(*unescaped);
+    }
+    return ChecksumLine{checksum, std::move(name)};
+}
+
+// "(NAME) = DIGITS" from `at`, just after the tag. The name ends at the
+// last ')', since the digits hold none.
+std::optional<ChecksumLine> ParseTagged(const std::string& line, std::size_t at, bool escaped) {
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos || close < at) return std::nullopt;
+    std::size_t i = close + 1;
+    while (i < line.size() && Blank(line[i])) ++i;
+    if (i == line.size() || line[i] != '=') return std::nullopt;
+    ++i;
+    while (i < line.size() && Blank(line[i])) ++i;
+    const std::optional<unsigned int> checksum = ReadDigits(line, i);
+    if (!checksum || i + kDigits != line.size()) return std::nullopt;
+    return Finish(*checksum, line.substr(at, close - at), escaped);
+}
+
 }  // namespace
 
-std::string FormatChecksumLine(unsigned int checksum, const std::string& name) {
+std::string FormatChecksumLine(unsigned int checksum, const std::string& name,
+                               const LineLayout& layout) {
     char digits[kDigits + 1];
     std::snprintf(digits, sizeof digits, "%08x", checksum);
-    if (!NeedsEscape(name)) return std::string(digits) + "  " + name;
-    return "\\" + std::string(digits) + "  " + Escape(name);
+    const bool escape = layout.escape && NeedsEscape(name);
+    const std::string shown = escape ? Escape(name) : name;
+    const std::string lead = escape ? "\\" : "";
+    if (layout.tagged) return lead + kTag + " (" + shown + ") = " + digits;
+    return lead + digits + (layout.binaryMark ? " *" : "  ") + shown;
 }
 
 std::string QuoteName(const std::string& name) {
     return NeedsEscape(name) ? "\\" + Escape(name) : name;
 }
 
-std::optional<ChecksumLine> ParseChecksumLine(const std::string& line) {
-    const bool escaped = !line.empty() && line[0] == '\\';
-    const std::size_t start = escaped ? 1 : 0;
-    // Digits, a space, a space or '*', and a name of at least one character.
-    if (line.size() < start + kDigits + 3) return std::nullopt;
-    ChecksumLine parsed;
-    for (std::size_t i = 0; i < kDigits; ++i) {
-        const int value = HexValue(line[start + i]);
-        if (value < 0) return std::nullopt;
-        parsed.checksum = parsed.checksum << 4 | static_cast<unsigned int>(value);
+std::string ResultName(const std::string& name) {
+    return name.find('\n') != std::string::npos ? "\\" + Escape(name) : name;
+}
+
+std::optional<ChecksumLine> ParseChecksumLine(const std::string& line, PlainForm& plainForm) {
+    if (line.find('\0') != std::string::npos) return std::nullopt;
+    std::size_t i = 0;
+    while (i < line.size() && Blank(line[i])) ++i;
+    const bool escaped = i < line.size() && line[i] == '\\';
+    if (escaped) ++i;
+
+    if (line.compare(i, std::strlen(kTag), kTag) == 0) {
+        i += std::strlen(kTag);
+        if (i < line.size() && line[i] == ' ') ++i;
+        if (i == line.size() || line[i] != '(') return std::nullopt;
+        return ParseTagged(line, i + 1, escaped);
     }
-    const std::size_t separator = start + kDigits;
-    if (line[separator] != ' ' || (line[separator + 1] != ' ' && line[separator + 1] != '*')) {
+
+    // Digits, a blank, and a name of at least one character.
+    const std::optional<unsigned int> checksum = ReadDigits(line, i);
+    if (!checksum || line.size() < i + kDigits + 2 || !Blank(line[i + kDigits])) {
         return std::nullopt;
     }
-    std::string name = line.substr(separator + 2);
-    if (escaped) {
-        std::optional<std::string> unescaped = Unescape(name);
-        if (!unescaped) return std::nullopt;
-        name = std::move(*unescaped);
+    std::size_t name = i + kDigits + 1;
+    const bool reversed =
+        line.size() - name == 1 || (line[name] != ' ' && line[name] != '*');
+    if (reversed) {
+        if (plainForm == PlainForm::TwoFields) return std::nullopt;
+        plainForm = PlainForm::Reversed;
+    } else if (plainForm != PlainForm::Reversed) {
+        plainForm = PlainForm::TwoFields;
+        ++name;  // the text or binary mark
     }
-    parsed.name = std::move(name);
-    return parsed;
+    return Finish(*checksum, line.substr(name), escaped);
 }
 
 }  // namespace ktutils::tool

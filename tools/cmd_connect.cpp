@@ -41,10 +41,10 @@ Command AddConnectCommand(CLI::App& tool) {
     app->add_option("--form", connect.form, "the connect request's message type")
         ->capture_default_str()
         ->check(CLI::IsMember({21, 22, 27, 28, 29}));
-    AddVersionOption(*app, connect.version, "the version to announce (default: the library's)");
+    AddProtocolVersionOption(*app, connect.version, "the version to announce (default: the library's)");
     AddModulesOption(*app, connect.modules, "a module to ask for; repeatable");
     app->add_option("--name", connect.name, "who connects (string1)")->capture_default_str();
-    app->add_option("--password", connect.password, "string2, or block2 of forms 27 and 28");
+    AddPasswordOptions(*app, connect.password, "string2, or block2 of forms 27 and 28");
     app->add_option("--pings", connect.pings, "Ping/KeepAlive rounds once connected")
         ->capture_default_str();
     app->add_option("--interval", options->intervalMilliseconds, "milliseconds before each ping")

@@ -1,55 +1,72 @@
-// ktutils crc FILE... | crc --check LIST: Adler-32 checksums of files in
-// sha256sum's layout, and the check of such a list.
+// ktutils crc [FILE]... | crc --check [LIST]...: Adler-32 checksums of files
+// in GNU sha256sum's layouts, and the check of such lists, with sha256sum's
+// options, messages and exit statuses.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "tools/bounded_line.h"
 #include "tools/checksum_line.h"
+#include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"
 #include "tools/file_checksum.h"
+#include "tools/progress_bar.h"
+#include "tools/quoted_name.h"
 
 namespace ktutils::tool {
 namespace {
 
+// Far above any real line (a path is at most 4096 bytes, twice that escaped),
+// and small enough that a list which is not one costs no memory.
+constexpr std::size_t kMaxListLine = 64 * 1024;
+
+// What --check prints; the last of --quiet, --status and --warn given wins,
+// as in sha256sum.
+enum class Report { Normal, Quiet, Status, Warn };
+
 struct CrcOptions {
     std::vector<std::string> files;
-    std::string list;
+    LineLayout layout;
+    Report report = Report::Normal;
+    bool strict = false;
+    bool ignoreMissing = false;
 };
 
-const char* ShownName(const std::string& path) {
-    return path == "-" ? "standard input" : path.c_str();
+std::string Shown(const std::string& path) {
+    return QuoteFileName(path == "-" ? "standard input" : path);
 }
 
 // "-" is standard input, as for every tool of this kind.
 FileChecksum Checksum(const std::string& path) {
-    return path == "-" ? ChecksumStandardInput(ShownName(path)) : ChecksumFile(path, path);
+    return path == "-" ? ChecksumStandardInput(Shown(path)) : ChecksumFile(path, Shown(path));
 }
 
-int PrintChecksums(const std::vector<std::string>& files) {
+void Warn(const std::string& text) { std::fprintf(stderr, "ktutils crc: %s\n", text.c_str()); }
+
+int PrintChecksums(const CrcOptions& options) {
+    const char terminator = options.layout.escape ? '\n' : '\0';
     int status = kExitOk;
-    for (const std::string& path : files) {
+    for (const std::string& path : options.files) {
         const FileChecksum result = Checksum(path);
         if (!result.ok) {
-            std::fprintf(stderr, "ktutils crc: %s: %s\n", ShownName(path),
-                         std::strerror(result.error));
+            Warn(Shown(path) + ": " + std::strerror(result.error));
             status = kExitSystem;
             continue;
         }
-        std::printf("%s\n", FormatChecksumLine(result.checksum, path).c_str());
+        const std::string line = FormatChecksumLine(result.checksum, path, options.layout);
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::putc(terminator, stdout);
     }
     return status;
 }
-
-struct LineDeleter {
-    void operator()(char* line) const { std::free(line); }
-};
 
 struct ListFile {
     std::FILE* file = nullptr;
@@ -62,77 +79,136 @@ struct ListFile {
 // One warning per kind of trouble at the end, as sha256sum -c gives them, so
 // a long list's result is not lost above the screen.
 void Summarise(unsigned long count, const char* one, const char* many) {
-    if (count == 0) return;
-    std::fprintf(stderr, "ktutils crc: WARNING: %lu %s\n", count, count == 1 ? one : many);
+    if (count != 0) Warn("WARNING: " + std::to_string(count) + " " + (count == 1 ? one : many));
 }
 
-int CheckList(const std::string& listPath) {
-    const char* listName = ShownName(listPath);
-    ListFile list;
-    if (listPath == "-") {
-        list.file = stdin;
-    } else {
-        list.file = std::fopen(listPath.c_str(), "r");
-        list.owned = true;
-        if (list.file == nullptr) {
-            std::fprintf(stderr, "ktutils crc: %s: %s\n", listName, std::strerror(errno));
+// The results of one list. The plain form is remembered across lists, as
+// sha256sum does.
+class ListCheck {
+public:
+    ListCheck(const CrcOptions& options, PlainForm& plainForm)
+        : options_(options), plainForm_(plainForm) {}
+
+    int Run(const std::string& listPath) {
+        isStdin_ = listPath == "-";
+        listName_ = Shown(listPath);
+        ListFile list;
+        if (isStdin_) {
+            list.file = stdin;
+        } else {
+            list.file = std::fopen(listPath.c_str(), "r");
+            list.owned = true;
+            if (list.file == nullptr) {
+                Warn(listName_ + ": " + std::strerror(errno));
+                return kExitSystem;
+            }
+        }
+        std::string line;
+        unsigned long lineNumber = 0;
+        LineRead read;
+        errno = 0;
+        while ((read = ReadBoundedLine(list.file, line, kMaxListLine)) != LineRead::End) {
+            ++lineNumber;
+            if (read == LineRead::TooLong) {
+                Malformed(lineNumber);
+                continue;
+            }
+            if (!line.empty() && line[0] == '#') continue;
+            if (!line.empty() && line.back() == '\r') line.pop_back();  // a list made on Windows
+            if (line.empty()) continue;
+            CheckLine(line, lineNumber);
+        }
+        if (std::ferror(list.file)) {
+            Warn(listName_ + ": " + std::strerror(errno != 0 ? errno : EIO));
+            std::clearerr(list.file);
             return kExitSystem;
         }
+        std::clearerr(list.file);  // standard input may be named again
+        return Conclude();
     }
 
-    unsigned long lineNumber = 0, checked = 0, mismatched = 0, unreadable = 0, malformed = 0;
-    char* raw = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length;
-    // getline, not a fixed buffer: a name may be as long as a path can be.
-    while ((length = getline(&raw, &capacity, list.file)) >= 0) {
-        const std::unique_ptr<char, LineDeleter> owner(raw);
-        raw = nullptr;
-        capacity = 0;
-        ++lineNumber;
-        std::string line(owner.get(), static_cast<std::size_t>(length));
-        if (!line.empty() && line.back() == '\n') line.pop_back();
-        if (!line.empty() && line.back() == '\r') line.pop_back();  // a list made on Windows
-        if (line.empty() || line[0] == '#') continue;
-
-        const std::optional<ChecksumLine> entry = ParseChecksumLine(line);
-        if (!entry) {
-            std::fprintf(stderr,
-                         "ktutils crc: %s: line %lu: not a checksum line "
-                         "(8 hex digits, two spaces, a name)\n",
-                         listName, lineNumber);
-            ++malformed;
-            continue;
+private:
+    void Malformed(unsigned long lineNumber) {
+        ++malformed_;
+        if (options_.report == Report::Warn) {
+            Warn(listName_ + ": " + std::to_string(lineNumber) +
+                 ": improperly formatted ADLER32 checksum line");
         }
-        ++checked;
+    }
+
+    void CheckLine(const std::string& line, unsigned long lineNumber) {
+        const std::optional<ChecksumLine> entry = ParseChecksumLine(line, plainForm_);
+        // Standard input cannot be both the list and a file in it.
+        if (!entry || (isStdin_ && entry->name == "-")) {
+            Malformed(lineNumber);
+            return;
+        }
+        formatted_ = true;
         const FileChecksum result = Checksum(entry->name);
-        const std::string shown = QuoteName(entry->name);
+        const bool quietResults = options_.report == Report::Status;
+        const char* verdict = nullptr;
         if (!result.ok) {
-            std::fprintf(stderr, "ktutils crc: %s: %s\n", ShownName(entry->name),
-                         std::strerror(result.error));
-            std::printf("%s: FAILED open or read\n", shown.c_str());
-            ++unreadable;
+            if (options_.ignoreMissing && result.error == ENOENT) return;
+            Warn(Shown(entry->name) + ": " + std::strerror(result.error));
+            ++unreadable_;
+            verdict = "FAILED open or read";
         } else if (result.checksum != entry->checksum) {
-            std::printf("%s: FAILED\n", shown.c_str());
-            ++mismatched;
+            ++mismatched_;
+            verdict = "FAILED";
         } else {
-            std::printf("%s: OK\n", shown.c_str());
+            matched_ = true;
+            if (options_.report != Report::Quiet) verdict = "OK";
         }
-        std::fflush(stdout);  // keep the results in step with the warnings
+        if (verdict != nullptr && !quietResults) {
+            std::printf("%s: %s\n", ResultName(entry->name).c_str(), verdict);
+        }
     }
-    std::free(raw);
-    if (std::ferror(list.file)) {
-        std::fprintf(stderr, "ktutils crc: %s: %s\n", listName, std::strerror(errno));
-        return kExitSystem;
+
+    int Conclude() const {
+        if (!formatted_) {
+            Warn(listName_ + ": no properly formatted checksum lines found");
+            return kExitNegative;
+        }
+        if (options_.report != Report::Status) {
+            Summarise(malformed_, "line is improperly formatted", "lines are improperly formatted");
+            Summarise(unreadable_, "listed file could not be read",
+                      "listed files could not be read");
+            Summarise(mismatched_, "computed checksum did NOT match",
+                      "computed checksums did NOT match");
+            if (options_.ignoreMissing && !matched_) Warn(listName_ + ": no file was verified");
+        }
+        const bool passed = matched_ && mismatched_ == 0 && unreadable_ == 0 &&
+                            (!options_.strict || malformed_ == 0);
+        return passed ? kExitOk : kExitNegative;
     }
-    Summarise(malformed, "line is improperly formatted", "lines are improperly formatted");
-    Summarise(unreadable, "listed file could not be read", "listed files could not be read");
-    Summarise(mismatched, "computed checksum did NOT match", "computed checksums did NOT match");
-    if (checked == 0) {
-        std::fprintf(stderr, "ktutils crc: %s: no checksum lines found\n", listName);
-        return kExitNegative;
+
+    const CrcOptions& options_;
+    PlainForm& plainForm_;
+    bool isStdin_ = false;
+    std::string listName_;
+    bool formatted_ = false;  // a line in the list was a checksum line
+    bool matched_ = false;    // and some file matched its checksum
+    unsigned long malformed_ = 0, unreadable_ = 0, mismatched_ = 0;
+};
+
+int CheckLists(const CrcOptions& options) {
+    PlainForm plainForm = PlainForm::Unknown;
+    int status = kExitOk;
+    for (const std::string& list : options.files) {
+        status = std::max(status, ListCheck(options, plainForm).Run(list));
     }
-    return malformed + unreadable + mismatched == 0 ? kExitOk : kExitNegative;
+    return status;
+}
+
+// Whichever of `names` came last on the command line, or nullptr.
+const CLI::Option* LastGiven(const CLI::App& app, std::initializer_list<const CLI::Option*> names) {
+    const CLI::Option* last = nullptr;
+    for (const CLI::Option* given : app.parse_order()) {
+        for (const CLI::Option* name : names) {
+            if (given == name) last = given;
+        }
+    }
+    return last;
 }
 
 }  // namespace
@@ -140,22 +216,69 @@ int CheckList(const std::string& listPath) {
 Command AddCrcCommand(CLI::App& tool) {
     auto options = std::make_shared<CrcOptions>();
     CLI::App* crc = tool.add_subcommand(
-        "crc", "Print Adler-32 checksums of files like sha256sum, or check a list of them");
+        "crc", "Print or check Adler-32 checksums of files, as sha256sum does SHA-256");
     crc->footer(std::string(
-        "Each line is 8 lowercase hex digits, two spaces and the name; - (or no FILE) reads\n"
-        "standard input. With --check, each listed file prints NAME: OK, NAME: FAILED or\n"
-        "NAME: FAILED open or read; exit 1 if any failed or a line is malformed.\n\n") +
+        "Without FILE, or when FILE is -, read standard input. Lines are 8 lowercase hex\n"
+        "digits, two spaces and the name; with --check, each listed file prints NAME: OK,\n"
+        "NAME: FAILED or NAME: FAILED open or read; exit 1 if any failed.\n\n") +
         kExitStatusHelp);
-    CLI::Option* files =
-        crc->add_option("FILE", options->files, "files to checksum; - for standard input");
-    crc->add_option("-c,--check", options->list,
-                    "verify the checksum lines in LIST (- for standard input)")
-        ->option_text("LIST")
-        ->excludes(files);
-    auto run = [options, crc]() -> int {
-        if (crc->count("--check") != 0) return CheckList(options->list);
-        if (options->files.empty()) return PrintChecksums({"-"});
-        return PrintChecksums(options->files);
+    crc->add_option("FILE", options->files, "files to checksum, or lists with --check");
+    CLI::Option* check = crc->add_flag("-c,--check", "read checksums from the FILEs and check them");
+    CLI::Option* tag = crc->add_flag("--tag", "create a BSD-style checksum line: ADLER32 (NAME) = X");
+    CLI::Option* zero =
+        crc->add_flag("-z,--zero", "end each output line with NUL, not newline, and do not\n"
+                                   "escape file names");
+    CLI::Option* binary = crc->add_flag("-b,--binary", "mark files as read in binary mode (*)");
+    CLI::Option* text = crc->add_flag("-t,--text", "mark files as read in text mode (default)");
+    CLI::Option* ignoreMissing = crc->add_flag(
+        "--ignore-missing", options->ignoreMissing, "don't fail or report status for missing files");
+    CLI::Option* quiet = crc->add_flag("--quiet", "don't print OK for each successfully verified file");
+    CLI::Option* status = crc->add_flag("--status", "don't output anything, status code shows success");
+    CLI::Option* strict =
+        crc->add_flag("--strict", options->strict, "exit non-zero for improperly formatted lines");
+    CLI::Option* warn = crc->add_flag("-w,--warn", "warn about improperly formatted checksum lines");
+    AddProgressOptions(*crc);
+
+    auto run = [options, crc, check, tag, zero, binary, text, ignoreMissing, quiet, status, strict,
+                warn]() -> int {
+        const bool checking = check->count() != 0;
+        const CLI::Option* mode = LastGiven(*crc, {binary, text});
+        options->layout.binaryMark = mode == binary;
+        options->layout.tagged = tag->count() != 0;
+        options->layout.escape = zero->count() == 0;
+        const CLI::Option* report = LastGiven(*crc, {quiet, status, warn});
+        options->report = report == quiet    ? Report::Quiet
+                          : report == status ? Report::Status
+                          : report == warn   ? Report::Warn
+                                             : Report::Normal;
+        if (options->files.empty()) options->files.push_back("-");
+
+        // sha256sum's refusals, in its words.
+        if (options->layout.tagged && mode == text) {
+            return ReportUsageError(*crc, "--tag does not support --text mode");
+        }
+        if (!checking) {
+            for (const CLI::Option* only : {ignoreMissing, quiet, status, strict, warn}) {
+                if (only->count() != 0) {
+                    return ReportUsageError(*crc, "the " + only->get_name() +
+                                                      " option is meaningful only when verifying "
+                                                      "checksums");
+                }
+            }
+            return PrintChecksums(*options);
+        }
+        if (options->layout.tagged) {
+            return ReportUsageError(*crc, "the --tag option is meaningless when verifying checksums");
+        }
+        if (!options->layout.escape) {
+            return ReportUsageError(*crc,
+                                    "the --zero option is not supported when verifying checksums");
+        }
+        if (mode != nullptr) {
+            return ReportUsageError(
+                *crc, "the --binary and --text options are meaningless when verifying checksums");
+        }
+        return CheckLists(*options);
     };
     return {crc, run};
 }

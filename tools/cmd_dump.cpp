@@ -4,6 +4,9 @@
 // offset.
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,8 @@
 #include "tools/decoded_message.h"
 #include "tools/exit_status.h"
 #include "tools/message_printer.h"
+#include "tools/quoted_name.h"
+#include "tools/standard_output.h"
 
 namespace ktutils::tool {
 namespace {
@@ -23,6 +28,33 @@ struct DumpOptions {
     std::string path;
     bool json = false;
 };
+
+// A live capture comes through a pipe or a socket; each message is then
+// shown as it arrives. A file is dumped as fast as buffered output goes.
+bool IsLive(std::FILE* input) {
+    struct stat status {};
+    return fstat(fileno(input), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode) || S_ISCHR(status.st_mode));
+}
+
+// fread waits for a whole piece; a live capture's messages are decoded as
+// they come, so there each piece is what one read(2) gives. 0 at the end or
+// on an error, whose errno is left in `error`.
+std::size_t ReadPiece(std::FILE* input, bool live, unsigned char* piece, std::size_t size,
+                      int& error) {
+    errno = 0;
+    if (!live) {
+        const std::size_t count = std::fread(piece, 1, size, input);
+        if (count == 0 && std::ferror(input)) error = errno != 0 ? errno : EIO;
+        return count;
+    }
+    ssize_t count;
+    while ((count = read(fileno(input), piece, size)) < 0 && errno == EINTR) {
+    }
+    if (count >= 0) return static_cast<std::size_t>(count);
+    error = errno;
+    return 0;
+}
 
 struct InputFile {
     std::FILE* file = nullptr;
@@ -34,7 +66,8 @@ struct InputFile {
 
 int Dump(const DumpOptions& options) {
     const bool standardInput = options.path == "-";
-    const char* name = standardInput ? "standard input" : options.path.c_str();
+    const std::string quoted = QuoteFileName(standardInput ? "standard input" : options.path);
+    const char* name = quoted.c_str();
     InputFile input;
     if (standardInput) {
         input.file = stdin;
@@ -47,15 +80,20 @@ int Dump(const DumpOptions& options) {
         }
     }
 
-    MessagePrinter printer(stdout, options.json ? MessagePrinter::Style::Json
-                                                : MessagePrinter::Style::Text);
+    const bool live = IsLive(input.file);
+    MessagePrinter printer(stdout,
+                           options.json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text,
+                           StandardOutputIsTerminal() || live);
     NQMessageBuffer stream;
     uint64_t received = 0;
     int status = kExitOk;
+    int readError = 0;
     unsigned char chunk[64 * 1024];
     try {
         for (;;) {
-            const std::size_t count = std::fread(chunk, 1, sizeof chunk, input.file);
+            // Output that cannot be written ends the dump: main reports it.
+            if (std::ferror(stdout)) return kExitSystem;
+            const std::size_t count = ReadPiece(input.file, live, chunk, sizeof chunk, readError);
             if (count == 0) break;
             stream.Receive(chunk, count);
             received += count;
@@ -76,8 +114,8 @@ int Dump(const DumpOptions& options) {
                      static_cast<unsigned long long>(stream.MsgOffset()), e.what());
         return kExitNegative;
     }
-    if (std::ferror(input.file)) {
-        std::fprintf(stderr, "ktutils dump: %s: read error: %s\n", name, std::strerror(errno));
+    if (readError != 0) {
+        std::fprintf(stderr, "ktutils dump: %s: read error: %s\n", name, std::strerror(readError));
         return kExitSystem;
     }
     if (stream.PendingInput() != 0) {

@@ -14,9 +14,11 @@
 
 #include "ktutils.h"
 #include "tools/checksum_line.h"
+#include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"
 #include "tools/file_checksum.h"
+#include "tools/quoted_name.h"
 #include "tools/stored_marker.h"
 
 namespace ktutils::tool {
@@ -32,12 +34,13 @@ struct MarkerOptions {
 bool IsRegularFile(const char* command, const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, QuoteFileName(path).c_str(),
                      std::strerror(errno));
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
-        std::fprintf(stderr, "ktutils marker %s: %s: not a regular file\n", command, path.c_str());
+        std::fprintf(stderr, "ktutils marker %s: %s: not a regular file\n", command,
+                     QuoteFileName(path).c_str());
         return false;
     }
     return true;
@@ -46,14 +49,28 @@ bool IsRegularFile(const char* command, const std::string& path) {
 // The file's checksum from its contents, or an error naming it.
 bool ChecksumOrReport(const char* command, const std::string& path, unsigned int& checksum) {
     if (!IsRegularFile(command, path)) return false;
-    const FileChecksum result = ChecksumFile(path, path);
+    const FileChecksum result = ChecksumFile(path, QuoteFileName(path));
     if (!result.ok) {
-        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, path.c_str(),
+        std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, QuoteFileName(path).c_str(),
                      std::strerror(result.error));
         return false;
     }
     checksum = result.checksum;
     return true;
+}
+
+std::string MarkerName(const std::string& path) { return QuoteFileName(path + ".crc"); }
+
+// A marker that is there but cannot be read: its reason, exit 3.
+bool ReportUnreadable(const char* command, const std::string& path, const StoredMarker& marker) {
+    if (marker.state != StoredMarker::State::Unreadable) return false;
+    std::fprintf(stderr, "ktutils marker %s: %s: %s\n", command, MarkerName(path).c_str(),
+                 std::strerror(marker.error));
+    return true;
+}
+
+std::string MalformedText(const StoredMarker& marker) {
+    return "MALFORMED (marker of " + std::to_string(marker.size) + " bytes, not 4 or 8)";
 }
 
 int WriteMarkers(const MarkerOptions& options, bool withInfo) {
@@ -69,18 +86,19 @@ int WriteMarkers(const MarkerOptions& options, bool withInfo) {
                                      : CreateFileCRCMarker(path.c_str(), checksum);
         // The library says only that the marker did not open for writing.
         if (written != 1) {
-            std::fprintf(stderr, "ktutils marker write: %s.crc: cannot be opened for writing\n",
-                         path.c_str());
+            std::fprintf(stderr, "ktutils marker write: %s: cannot be opened for writing\n",
+                         MarkerName(path).c_str());
             status = kExitSystem;
             continue;
         }
         // It answers 1 once the marker opened, even when the write or the
         // replacement then failed (a full disk); reading it back is the only way to know it is there.
         const StoredMarker stored = ReadStoredMarker(path);
-        if (!stored.present || stored.checksum != checksum) {
-            std::fprintf(stderr, "ktutils marker write: %s.crc: not stored (reading it back %s)\n",
-                         path.c_str(),
-                         stored.present ? "gives another checksum" : "finds no marker");
+        if (stored.state != StoredMarker::State::Present || stored.checksum != checksum) {
+            std::fprintf(stderr, "ktutils marker write: %s: not stored (reading it back %s)\n",
+                         MarkerName(path).c_str(),
+                         stored.state == StoredMarker::State::Present ? "gives another checksum"
+                                                                      : "finds no marker");
             status = kExitSystem;
             continue;
         }
@@ -102,12 +120,18 @@ int ReadMarkers(const MarkerOptions& options) {
             continue;
         }
         const StoredMarker marker = ReadStoredMarker(path);
-        if (marker.present) {
-            std::printf("%s: %08x\n", QuoteName(path).c_str(), marker.checksum);
-        } else {
-            std::printf("%s: no marker\n", QuoteName(path).c_str());
-            if (status == kExitOk) status = kExitNegative;
+        if (ReportUnreadable("read", path, marker)) {
+            status = kExitSystem;
+            continue;
         }
+        if (marker.state == StoredMarker::State::Present) {
+            std::printf("%s: %08x\n", QuoteName(path).c_str(), marker.checksum);
+            continue;
+        }
+        std::printf("%s: %s\n", QuoteName(path).c_str(),
+                    marker.state == StoredMarker::State::Absent ? "no marker"
+                                                                : MalformedText(marker).c_str());
+        if (status == kExitOk) status = kExitNegative;
     }
     return status;
 }
@@ -121,9 +145,15 @@ int CheckMarkers(const MarkerOptions& options) {
             continue;
         }
         const StoredMarker marker = ReadStoredMarker(path);
+        if (ReportUnreadable("check", path, marker)) {
+            status = kExitSystem;
+            continue;
+        }
         const std::string shown = QuoteName(path);
-        if (!marker.present) {
+        if (marker.state == StoredMarker::State::Absent) {
             std::printf("%s: MISSING (no marker)\n", shown.c_str());
+        } else if (marker.state == StoredMarker::State::Malformed) {
+            std::printf("%s: %s\n", shown.c_str(), MalformedText(marker).c_str());
         } else if (marker.checksum != contents) {
             std::printf("%s: STALE (marker %08x, contents %08x)\n", shown.c_str(), marker.checksum,
                         contents);
@@ -150,14 +180,18 @@ Command AddMarkerCommand(CLI::App& tool) {
     CLI::Option* info = write->add_option(
         "--info", options->info, "write the 8-byte form: the checksum, then N (signed 32-bit)");
     info->option_text("N")->check(CLI::Range(int64_t{INT32_MIN}, int64_t{INT32_MAX}));
+    AddProgressOptions(*write);
 
     CLI::App* read = marker->add_subcommand(
-        "read", "Print the checksum in each FILE.crc, or \"no marker\" (exit 1 if any has none)");
+        "read", "Print the checksum in each FILE.crc, or \"no marker\" (exit 1 if any has none\n"
+        "or is malformed)");
     read->add_option("FILE", options->files, "regular files")->required();
 
     CLI::App* check = marker->add_subcommand(
-        "check", "Compare each marker with its file: OK, STALE or MISSING (exit 1 unless all OK)");
+        "check", "Compare each marker with its file: OK, STALE, MISSING or MALFORMED (exit 1\n"
+        "unless all OK)");
     check->add_option("FILE", options->files, "regular files")->required();
+    AddProgressOptions(*check);
 
     auto run = [options, write, read, check, info]() -> int {
         if (write->parsed()) return WriteMarkers(*options, info->count() != 0);

@@ -55,7 +55,7 @@ Command AddServeCommand(CLI::App& tool) {
         ->capture_default_str();
     app->add_option("--capacity", serve.settings.capacity, "clients connected at once at most")
         ->capture_default_str();
-    AddVersionOption(*app, serve.settings.version,
+    AddProtocolVersionOption(*app, serve.settings.version,
                      "the version clients must bring (default: the library's)");
     AddModulesOption(*app, serve.settings.modules, "a module the server offers; repeatable");
     app->add_flag("--deny", serve.settings.deny, "refuse every connect request");

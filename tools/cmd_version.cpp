@@ -1,7 +1,9 @@
-// ktutils version: the library's protocol version, a.b.c.d.
+// ktutils version: the library's protocol version, a.b.c.d; and
+// ktutils --version: the package's version with it.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <string>
 
 #include "ktutils.h"
 #include "tools/commands.h"
@@ -9,6 +11,14 @@
 #include "tools/record_text.h"
 
 namespace ktutils::tool {
+
+void AddVersionFlag(CLI::App& tool) {
+    // The first line is what help2man and package managers look for.
+    tool.set_version_flag("--version",
+                          std::string("ktutils ") + KTUTILS_PACKAGE_VERSION + "\nprotocol version " +
+                              FormatVersion(GetKTUVersion()),
+                          "print the package and protocol versions and exit");
+}
 
 Command AddVersionCommand(CLI::App& tool) {
     CLI::App* version =

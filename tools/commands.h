@@ -25,4 +25,7 @@ Command AddDumpCommand(CLI::App& tool);
 Command AddServeCommand(CLI::App& tool);
 Command AddConnectCommand(CLI::App& tool);
 
+// The tool's own --version (in cmd_version.cpp).
+void AddVersionFlag(CLI::App& tool);
+
 }  // namespace ktutils::tool

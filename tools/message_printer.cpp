@@ -1,8 +1,10 @@
 #include "tools/message_printer.h"
 
+#include <cerrno>
 #include <cinttypes>
 
 #include "tools/record_text.h"
+#include "tools/standard_output.h"
 
 namespace ktutils::tool {
 namespace {
@@ -190,7 +192,7 @@ void MessagePrinter::Line(const std::string& line) {
         return;
     }
     std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    if (flushEachLine_ && std::fflush(out_) != 0) RememberWriteError(out_, errno);
 }
 
 }  // namespace ktutils::tool

@@ -24,16 +24,17 @@ namespace ktutils::tool {
 std::string FormatText(const DecodedMessage& message);
 nlohmann::ordered_json ToJson(const DecodedMessage& message);
 
-// Writes message and event lines to one stream, flushed line by line so that
-// a reader on a pipe sees each step as it happens.
+// Writes message and event lines to one stream, by default flushed line by
+// line so that a reader on a pipe sees each step as it happens.
 class MessagePrinter {
 public:
     enum class Style { Text, Json };
 
-    MessagePrinter(std::FILE* out, Style style) : out_(out), style_(style) {}
+    MessagePrinter(std::FILE* out, Style style, bool flushEachLine = true)
+        : out_(out), style_(style), flushEachLine_(flushEachLine) {}
     // Hands each line, with its newline, to `sink` instead of a stream.
     MessagePrinter(std::function<void(std::string)> sink, Style style)
-        : out_(nullptr), sink_(std::move(sink)), style_(style) {}
+        : out_(nullptr), sink_(std::move(sink)), style_(style), flushEachLine_(false) {}
 
     // `direction` ("send"/"recv") and `peer` (a client number, 0 for none)
     // prefix the line when given.
@@ -48,6 +49,7 @@ private:
     std::FILE* out_;
     std::function<void(std::string)> sink_;
     Style style_;
+    bool flushEachLine_;
 };
 
 }  // namespace ktutils::tool

@@ -4,28 +4,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "ktutils.h"
 
 namespace ktutils::tool {
-namespace {
-
-bool MarkerOpens(const std::string& markerPath) {
-    // O_NONBLOCK: a FIFO under the marker's name must not hang the tool; the
-    // library refuses it as a marker anyway.
-    const int fd = open(markerPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat status {};
-    const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    close(fd);
-    return regular;
-}
-
-}  // namespace
 
 StoredMarker ReadStoredMarker(const std::string& path) {
     StoredMarker marker;
+    // O_NONBLOCK: a FIFO under the marker's name must not hang the tool; the
+    // library refuses it as a marker anyway.
+    const int fd = open((path + ".crc").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR) {
+            marker.state = StoredMarker::State::Unreadable;
+            marker.error = errno;
+        }
+        return marker;
+    }
+    struct stat status {};
+    const bool statted = fstat(fd, &status) == 0;
+    const int statError = errno;
+    close(fd);
+    if (!statted) {
+        marker.state = StoredMarker::State::Unreadable;
+        marker.error = statError;
+        return marker;
+    }
+    if (!S_ISREG(status.st_mode)) return marker;
+    marker.size = static_cast<uint64_t>(status.st_size);
+    if (marker.size != 4 && marker.size != 8) {
+        marker.state = StoredMarker::State::Malformed;
+        return marker;
+    }
+    marker.state = StoredMarker::State::Present;
     marker.checksum = GetFileCRC2(path.c_str());
-    marker.present = marker.checksum != 0 || MarkerOpens(path + ".crc");
     return marker;
 }
 

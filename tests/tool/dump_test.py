@@ -3,11 +3,14 @@ offset with a non-zero exit, never a crash. The streams are built from the
 golden bytes, independently of the encoders."""
 import json
 import os
+import select
+import signal
 import struct
+import subprocess
 import tempfile
 import unittest
 
-from tool_harness import golden_frames, run
+from tool_harness import TIME_LIMIT, TOOL, golden_frames, run
 
 FRAMES = golden_frames()
 STREAM = b"".join(FRAMES.values())
@@ -111,6 +114,29 @@ class AllTypes(DumpFile):
         self.assertEqual(len(lines), 40000)
         self.assertEqual(lines[-1], f"@{15 * 39999} KTMESSAGETYPE2_CHALLENGE challenge=0x04030201 trailing=true")
 
+    def test_a_reader_that_stops_early_ends_the_dump_at_once(self):
+        # `dump big | head -1`: the next write after head has gone raises
+        # SIGPIPE, so the tool does not decode the rest (1M frames here).
+        path = self.write(frame(17, b"") * 1_000_000)
+        process = subprocess.Popen([TOOL, "dump", path], stdout=subprocess.PIPE)
+        first = process.stdout.readline()
+        process.stdout.close()
+        self.assertEqual(process.wait(timeout=TIME_LIMIT), -signal.SIGPIPE)
+        self.assertEqual(first, b"@0 KTMESSAGETYPE2_PING\n")
+
+    def test_a_live_capture_through_a_pipe_is_shown_message_by_message(self):
+        process = subprocess.Popen([TOOL, "dump", "-"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE)
+        self.addCleanup(process.wait, TIME_LIMIT)
+        self.addCleanup(process.stdin.close)
+        process.stdin.write(frame(17, b""))
+        process.stdin.flush()
+        # Read while the capture is still open: a buffered line would block.
+        ready, _, _ = select.select([process.stdout], [], [], TIME_LIMIT)
+        self.assertTrue(ready, "no line while the capture was open")
+        self.assertEqual(process.stdout.readline(), b"@0 KTMESSAGETYPE2_PING\n")
+        process.stdout.close()
+
     def test_an_empty_stream_prints_nothing(self):
         result = self.dump(b"")
         self.assertEqual((result.returncode, result.stdout), (0, ""))
@@ -176,12 +202,12 @@ class DamagedStreams(DumpFile):
         self.assertEqual(message["string1"], "\ufffd\ufffd")
         self.assertEqual(message["string2"], "ok")
 
-    def test_a_missing_file_is_a_system_error_naming_the_file(self):
-        result = run("dump", os.path.join(self.directory, "absent.bin"))
-        self.assertEqual(result.returncode, 3)
-        self.assertIn("absent.bin", result.stderr)
-        self.assertIn("No such file", result.stderr)
-
+    def test_a_file_that_cannot_be_read_is_a_system_error_naming_it_and_why(self):
+        for name, reason in [("absent.bin", "No such file or directory"), ("", "Is a directory")]:
+            result = run("dump", os.path.join(self.directory, name))
+            self.assertEqual(result.returncode, 3, name)
+            self.assertIn(f"{os.path.join(self.directory, name)}: ", result.stderr)
+            self.assertIn(reason, result.stderr)
 
 if __name__ == "__main__":
     unittest.main()

@@ -90,16 +90,32 @@ class ReadAndCheck(MarkerTestCase):
         check = run("marker", "check", path)
         self.assertEqual((check.returncode, check.stdout), (1, f"{path}: MISSING (no marker)\n"))
 
-    def test_a_marker_holding_zero_or_nothing_is_a_marker_not_none(self):
-        for stored in (b"\0\0\0\0", b""):
+    def test_a_marker_is_read_by_its_size_and_any_other_size_is_malformed(self):
+        checksum = struct.pack("<I", zlib.adler32(b"zero"))
+        for stored, size, shown in [(b"\0\0\0\0", 4, "00000000"),
+                                    (checksum + b"\xff" * 4, 8, f"{zlib.adler32(b'zero'):08x}"),
+                                    (b"", 0, None), (checksum[:3], 3, None),
+                                    (checksum + b"\0", 5, None), (None, 5 << 30, None)]:
             path = self.write("zero", b"zero")
             with open(path + ".crc", "wb") as f:
-                f.write(stored)
-            read = run("marker", "read", path)
-            self.assertEqual((read.returncode, read.stdout), (0, f"{path}: 00000000\n"), stored)
-            check = run("marker", "check", path)
-            self.assertEqual(check.returncode, 1, stored)
-            self.assertIn("STALE (marker 00000000", check.stdout, stored)
+                f.write(stored) if stored is not None else f.truncate(size)
+            read, check = run("marker", "read", path), run("marker", "check", path)
+            if shown is None:
+                malformed = f"{path}: MALFORMED (marker of {size} bytes, not 4 or 8)\n"
+                self.assertEqual((read.returncode, read.stdout), (1, malformed), size)
+                self.assertEqual((check.returncode, check.stdout), (1, malformed), size)
+            else:
+                self.assertEqual((read.returncode, read.stdout), (0, f"{path}: {shown}\n"), size)
+                self.assertEqual(check.returncode, 0 if size == 8 else 1, size)
+
+    def test_a_marker_that_does_not_open_is_a_system_error_with_its_reason(self):
+        path = self.write("data", b"data")
+        os.symlink(os.path.basename(path) + ".crc", path + ".crc")  # a loop
+        for action in ("read", "check"):
+            result = run("marker", action, path)
+            self.assertEqual((result.returncode, result.stdout), (3, ""), action)
+            self.assertIn(f"ktutils marker {action}: {path}.crc: Too many levels of symbolic links",
+                          result.stderr)
 
     def test_a_folder_under_the_markers_name_is_no_marker(self):
         path = self.write("data", b"data")

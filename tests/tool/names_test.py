@@ -1,7 +1,11 @@
-"""ktutils name, version and --help: what a script reads from them."""
+"""ktutils name, version, --version and --help, usage errors, and output
+that cannot be written: what a script reads from the tool."""
+import os
+import subprocess
+import tempfile
 import unittest
 
-from tool_harness import run
+from tool_harness import TIME_LIMIT, TOOL, Server, golden_frames, run
 
 SUBCOMMANDS = ["crc", "marker", "verify", "dump", "serve", "connect", "name", "version"]
 
@@ -49,6 +53,14 @@ class VersionCommand(unittest.TestCase):
         result = run("version")
         self.assertEqual((result.returncode, result.stdout), (0, "0.0.0.3\n"))
 
+    def test_the_version_option_prints_the_package_then_the_protocol_version(self):
+        package = os.environ.get("KTUTILS_PACKAGE_VERSION")
+        if package is None:
+            self.skipTest("run by ctest, which passes the project's version")
+        result = run("--version")
+        self.assertEqual((result.returncode, result.stdout),
+                         (0, f"ktutils {package}\nprotocol version 0.0.0.3\n"))
+
 
 class Help(unittest.TestCase):
     def test_lists_every_subcommand_and_the_exit_statuses(self):
@@ -59,11 +71,42 @@ class Help(unittest.TestCase):
         for status in range(4):
             self.assertRegex(result.stdout, rf"(?m)^  {status}  \S")
 
-    def test_no_subcommand_or_an_unknown_one_is_a_usage_error(self):
-        self.assertEqual(run().returncode, 2)
-        result = run("frobnicate")
-        self.assertEqual(result.returncode, 2)
-        self.assertIn("frobnicate", result.stderr)
+    def test_usage_errors_name_the_command_and_point_at_its_help(self):
+        for args, command, what in [
+                ([], "ktutils", "A subcommand is required"),
+                (["frobnicate"], "ktutils", "'frobnicate' is not a subcommand"),
+                (["--bogus", "crc"], "ktutils", "unrecognized option '--bogus'"),
+                (["crc", "--bogus"], "ktutils crc", "unrecognized option '--bogus'"),
+                (["name", "error", "1", "2"], "ktutils name error", "extra operand '2'"),
+                (["dump"], "ktutils dump", "FILE is required"),
+                (["serve", "--port", "99999"], "ktutils serve", "Could not convert: --port = 99999"),
+                (["connect", "127.0.0.1:1", "--version", "1.2.3.4"], "ktutils connect",
+                 "unrecognized option '--version'")]:
+            result = run(*args)
+            self.assertEqual((result.returncode, result.stdout), (2, ""), args)
+            self.assertEqual(result.stderr, f"{command}: {what}\n"
+                                            f"Try '{command} --help' for more information.\n")
+
+
+class LostOutput(unittest.TestCase):
+    def test_every_command_writing_to_a_full_disk_fails_with_a_write_error(self):
+        with tempfile.TemporaryDirectory() as folder, Server() as server:
+            data = os.path.join(folder, "data")
+            with open(data, "wb") as f:
+                f.write(b"".join(golden_frames().values()))
+            listing = run("crc", data).stdout
+            for args in [["crc", data], ["crc", "-c", "-"], ["marker", "write", data],
+                         ["marker", "read", data], ["marker", "check", data], ["dump", data],
+                         ["dump", "--json", data], ["verify", data], ["name", "error", "0"],
+                         ["version"], ["--version"], ["--help"], ["crc", "--help"],
+                         ["connect", server.address]]:
+                with open("/dev/full", "w") as full:
+                    result = subprocess.run([TOOL, *args], stdout=full, stderr=subprocess.PIPE,
+                                            input=listing, text=True,
+                                            timeout=TIME_LIMIT)
+                self.assertEqual(result.returncode, 3, args)
+                self.assertTrue(result.stderr.endswith(
+                    "ktutils: write error: No space left on device\n"), (args, result.stderr))
 
 
 if __name__ == "__main__":

@@ -3,10 +3,11 @@ each refusal, and the failures a client must survive in bounded time."""
 import json
 import socket
 import struct
+import tempfile
 import threading
 import unittest
 
-from tool_harness import Server, connect, start_connect, TIME_LIMIT
+from tool_harness import Server, connect, run, start_connect, TIME_LIMIT
 
 MODULE = "2a-1:3"
 
@@ -31,6 +32,22 @@ class Handshake(unittest.TestCase):
                     "KTMESSAGETYPE2_KEEPALIVE", "KTMESSAGETYPE2_SHUTDOWN",
                     "KTMESSAGETYPE2_SHUTDOWN"], form)
                 server.wait_for(r"closed: shut down by the client$")
+
+    def test_the_password_comes_from_a_file_the_environment_or_the_option_in_that_order(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".pw") as file, Server() as server:
+            file.write("from-file\r\nsecond line\n")
+            file.flush()
+            for args, env, sent in [(["--password-file", file.name], {}, "from-file"),
+                                    (["--password-file", file.name], {"KTUTILS_PASSWORD": "e"},
+                                     "from-file"),
+                                    ([], {"KTUTILS_PASSWORD": "from-env"}, "from-env"),
+                                    (["--password", "typed"], {"KTUTILS_PASSWORD": "e"}, "typed")]:
+                result = run("connect", server.address, *args, env=env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(f'string2="{sent}"', result.stdout, args)
+        missing = run("connect", "127.0.0.1:1", "--password-file", "/nonexistent/pw")
+        self.assertEqual(missing.returncode, 2)
+        self.assertIn("/nonexistent/pw: No such file or directory", missing.stderr)
 
     def test_the_request_carries_the_challenge_that_the_server_issued(self):
         with Server() as server:
@@ -81,10 +98,10 @@ class Refusals(unittest.TestCase):
             self.assertTrue(line.endswith("reason=1"), line)
 
     def test_bad_version_carries_the_servers_version(self):
-        with Server("--version", "1.2.3.4") as server:
-            line = self.refused(connect(server.address, "--version", "1.2.3.5"), "BADVERSION")
+        with Server("--protocol-version", "1.2.3.4") as server:
+            line = self.refused(connect(server.address, "--protocol-version", "1.2.3.5"), "BADVERSION")
             self.assertTrue(line.endswith("version=1.2.3.4"), line)
-            ok = connect(server.address, "--version", "1.2.3.4")
+            ok = connect(server.address, "--protocol-version", "1.2.3.4")
             self.assertEqual(ok.returncode, 0, ok.stderr)
 
     def test_bad_module_lists_exactly_the_refused_modules_in_request_order(self):
@@ -201,8 +218,8 @@ class Failures(unittest.TestCase):
     def test_malformed_arguments_are_usage_errors_naming_the_option(self):
         for args, named in [(["127.0.0.1"], "HOST:PORT"), (["127.0.0.1:0"], "HOST:PORT"),
                             (["127.0.0.1:1", "--form", "23"], "--form"),
-                            (["127.0.0.1:1", "--version", "1.2.3"], "--version"),
-                            (["127.0.0.1:1", "--version", "1.2.3.256"], "--version"),
+                            (["127.0.0.1:1", "--protocol-version", "1.2.3"], "--protocol-version"),
+                            (["127.0.0.1:1", "--protocol-version", "1.2.3.256"], "--protocol-version"),
                             (["127.0.0.1:1", "--module", "2a:3"], "--module")]:
             result = connect(*args)
             self.assertEqual(result.returncode, 2, args)
