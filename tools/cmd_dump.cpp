@@ -11,6 +11,8 @@
 #include <string>
 
 #include "ktutils.h"
+#include "tools/capture_dump.h"
+#include "tools/capture_reader.h"
 #include "tools/commands.h"
 #include "tools/decoded_message.h"
 #include "tools/exit_status.h"
@@ -22,7 +24,18 @@ namespace {
 struct DumpOptions {
     std::string path;
     bool json = false;
+    CaptureDumpOptions capture;
 };
+
+// A pcap or pcapng file goes to the capture dump, told by its magic number.
+bool IsCapture(const std::string& path) {
+    unsigned char magic[4] = {};
+    std::FILE* file = path == "-" ? nullptr : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    const std::size_t count = std::fread(magic, 1, sizeof magic, file);
+    std::fclose(file);
+    return IsCaptureFile(magic, count);
+}
 
 struct InputFile {
     std::FILE* file = nullptr;
@@ -32,7 +45,12 @@ struct InputFile {
     }
 };
 
-int Dump(const DumpOptions& options) {
+int Dump(DumpOptions& options) {
+    if (IsCapture(options.path)) {
+        options.capture.path = options.path;
+        options.capture.json = options.json;
+        return DumpCapture(options.capture);
+    }
     const bool standardInput = options.path == "-";
     const char* name = standardInput ? "standard input" : options.path.c_str();
     InputFile input;
@@ -98,6 +116,12 @@ Command AddDumpCommand(CLI::App& tool) {
         tool.add_subcommand("dump", "Decode a captured message stream, one line per message");
     dump->add_option("FILE", options->path, "the stream; - for standard input")->required();
     dump->add_flag("--json", options->json, "one JSON object per line");
+    dump->add_option("--port", options->capture.port,
+                     "a capture: only the connections with this TCP port")
+        ->check(CLI::Range(0, 65535));
+    dump->add_option("--connection", options->capture.connection,
+                     "a capture: only this connection (numbered from 1)")
+        ->check(CLI::PositiveNumber);
     return {dump, [options] { return Dump(*options); }};
 }
 
