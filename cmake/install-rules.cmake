@@ -65,6 +65,12 @@ endif()
 
 if(TARGET ktutils-cli)
   install(TARGETS ktutils-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
+  # Wireshark reads global Lua plugins from <libdir>/wireshark/plugins (Debian:
+  # /usr/lib/<multiarch>/wireshark/plugins, see `tshark -G folders`).
+  set(KTUTILS_WIRESHARK_PLUGIN_DIR "${CMAKE_INSTALL_LIBDIR}/wireshark/plugins" CACHE STRING
+      "Where cmake --install puts the Wireshark dissector ktutils.lua")
+  install(FILES tools/wireshark/ktutils.lua DESTINATION "${KTUTILS_WIRESHARK_PLUGIN_DIR}"
+          COMPONENT ktutils_wireshark)
 endif()
 
 install(EXPORT ktutilsTargets
