@@ -3,12 +3,15 @@
 // receives, numbered by client.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <memory>
 
 #include "ktutils.h"
 #include "tools/cli_options.h"
 #include "tools/commands.h"
+#include "tools/log_writer.h"
 #include "tools/message_printer.h"
 #include "tools/reference_server.h"
 
@@ -17,12 +20,29 @@ namespace {
 
 void StopOnSignal(int) { RequestServerStop(); }
 
+// No SA_RESTART: a call that the signal interrupts returns rather than
+// waiting on, whatever it was waiting for.
+void StopOn(int signal) {
+    struct sigaction action {};
+    action.sa_handler = StopOnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+std::string DroppedNotice(bool json, unsigned long count) {
+    if (json) {
+        return nlohmann::ordered_json{{"event", "log-dropped"}, {"lines", count}}.dump() + "\n";
+    }
+    return std::to_string(count) + " log lines dropped: the output did not keep up\n";
+}
+
 }  // namespace
 
 Command AddServeCommand(CLI::App& tool) {
     struct Options {
         ServeOptions serve;
         unsigned timeoutSeconds = 30;
+        unsigned loginSeconds = 10;
         bool json = false;
     };
     auto options = std::make_shared<Options>();
@@ -45,15 +65,32 @@ Command AddServeCommand(CLI::App& tool) {
                     "seconds before a silent client is dropped")
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));
+    app->add_option("--login-timeout", options->loginSeconds,
+                    "seconds a connection may take to log in before it is dropped")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 86400u));
+    app->add_option("--max-pending", serve.maxPending,
+                    "connections not logged in held at once; more wait to be accepted")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 1000000u));
+    app->add_flag("--quiet", serve.quiet, "print no messages and no per-connection lines");
     app->add_flag("--json", options->json, "print JSON lines");
 
     auto run = [options]() -> int {
         options->serve.idleTimeout = std::chrono::seconds(options->timeoutSeconds);
-        std::signal(SIGINT, StopOnSignal);
-        std::signal(SIGTERM, StopOnSignal);
-        MessagePrinter printer(stdout, options->json ? MessagePrinter::Style::Json
-                                                     : MessagePrinter::Style::Text);
-        return RunServer(options->serve, printer);
+        options->serve.loginTimeout = std::chrono::seconds(options->loginSeconds);
+        StopOn(SIGINT);
+        StopOn(SIGTERM);
+        // The server's lines are queued and written by a thread of their own,
+        // so that an output nobody reads never stops the server.
+        std::fflush(stdout);
+        const bool json = options->json;
+        LogWriter log(STDOUT_FILENO, [json](unsigned long n) { return DroppedNotice(json, n); });
+        MessagePrinter printer([&log](std::string line) { log.Write(std::move(line)); },
+                               json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
+        const int status = RunServer(options->serve, printer);
+        log.Finish(std::chrono::milliseconds(50));
+        return status;
     };
     return {app, run};
 }

@@ -8,13 +8,15 @@
 
 namespace ktutils::tool {
 
-MessageConnection::MessageConnection(TcpSocket socket, MessagePrinter& printer, unsigned peer)
+MessageConnection::MessageConnection(TcpSocket socket, MessagePrinter* printer, unsigned peer)
     : socket_(std::move(socket)), printer_(printer), peer_(peer) {}
 
 void MessageConnection::Send(NQMessageBuffer& out) {
     const std::vector<uint8_t> bytes = out.TakeOutput();
-    sentLog_.Receive(bytes.data(), bytes.size());
-    while (sentLog_.NextMsg()) printer_.Print(DecodeCurrentMessage(sentLog_), "send", peer_);
+    if (printer_ != nullptr) {
+        sentLog_.Receive(bytes.data(), bytes.size());
+        while (sentLog_.NextMsg()) printer_->Print(DecodeCurrentMessage(sentLog_), "send", peer_);
+    }
     // Keep the queue from growing without bound: drop what has gone out.
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(unsent_));
     unsent_ = 0;
@@ -29,27 +31,22 @@ void MessageConnection::Flush() {
     }
 }
 
-bool MessageConnection::Fill() {
-    uint8_t chunk[16 * 1024];
-    // A few pieces per call at most, so that a peer that floods cannot keep
-    // a server's turn (and its memory) to itself.
-    for (int piece = 0; piece < 4 && !closed_; ++piece) {
-        const long received = socket_.Receive(chunk, sizeof chunk);
-        if (received < 0) {
-            closed_ = true;
-        } else if (received == 0) {
-            break;
-        } else {
-            received_.Receive(chunk, static_cast<std::size_t>(received));
-        }
+long MessageConnection::Fill() {
+    if (closed_) return -1;
+    static thread_local uint8_t chunk[kReadSize];
+    const long received = socket_.Receive(chunk, sizeof chunk);
+    if (received < 0) {
+        closed_ = true;
+    } else if (received > 0) {
+        received_.Receive(chunk, static_cast<std::size_t>(received));
     }
-    return !closed_;
+    return received;
 }
 
 std::optional<DecodedMessage> MessageConnection::Next() {
     if (!received_.NextMsg()) return std::nullopt;
     DecodedMessage message = DecodeCurrentMessage(received_);
-    printer_.Print(message, "recv", peer_);
+    if (printer_ != nullptr) printer_->Print(message, "recv", peer_);
     return message;
 }
 

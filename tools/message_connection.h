@@ -16,27 +16,33 @@ namespace ktutils::tool {
 // One TCP connection that carries messages: received bytes go into a message
 // buffer that cuts them into messages; messages to send are taken from the
 // caller's buffer and queued. Every message, sent or received, is decoded
-// and printed as it passes, so the log shows exactly what was on the wire.
+// and printed as it passes, so the log shows exactly what was on the wire;
+// without a printer nothing is printed, and nothing is decoded for it.
 class MessageConnection {
 public:
     using Clock = std::chrono::steady_clock;
 
     // `peer` numbers the lines of a server's clients; 0 prints no number.
-    MessageConnection(TcpSocket socket, MessagePrinter& printer, unsigned peer = 0);
+    MessageConnection(TcpSocket socket, MessagePrinter* printer, unsigned peer = 0);
 
     const TcpSocket& Socket() const noexcept { return socket_; }
 
     // Takes every sealed message out of `out` and queues it for sending.
     void Send(NQMessageBuffer& out);
     bool HasUnsent() const noexcept { return unsent_ < pending_.size(); }
+    std::size_t UnsentSize() const noexcept { return pending_.size() - unsent_; }
     // Writes as much of the queue as the socket takes now.
     void Flush();
     // Forgets what is still queued, for a connection that is being dropped.
     void Abandon() noexcept { unsent_ = pending_.size(); }
 
-    // Reads what the socket holds now, up to 64 KiB; false once the peer
-    // has closed.
-    bool Fill();
+    // One read of up to kReadSize bytes: how many came, 0 when none were
+    // waiting, -1 once the peer has closed.
+    static constexpr std::size_t kReadSize = 64 * 1024;
+    long Fill();
+    // Received bytes not taken as messages yet: at most one partial frame
+    // when Next is called until it gives none.
+    std::size_t PendingInput() const noexcept { return received_.PendingInput(); }
     // The next whole received message, decoded and printed; none when no
     // whole message is waiting. Raises NQBufferError on a malformed stream.
     std::optional<DecodedMessage> Next();
@@ -52,7 +58,7 @@ private:
     void WaitReady(short events, Clock::time_point deadline);
 
     TcpSocket socket_;
-    MessagePrinter& printer_;
+    MessagePrinter* printer_;
     unsigned peer_;
     NQMessageBuffer received_;
     NQMessageBuffer sentLog_;  // the sent bytes again, to print them as decoded

@@ -185,6 +185,10 @@ void MessagePrinter::Event(const std::string& text, Json event, unsigned peer) {
 }
 
 void MessagePrinter::Line(const std::string& line) {
+    if (sink_) {
+        sink_(line + "\n");
+        return;
+    }
     std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
 }

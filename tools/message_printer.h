@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -30,6 +31,9 @@ public:
     enum class Style { Text, Json };
 
     MessagePrinter(std::FILE* out, Style style) : out_(out), style_(style) {}
+    // Hands each line, with its newline, to `sink` instead of a stream.
+    MessagePrinter(std::function<void(std::string)> sink, Style style)
+        : out_(nullptr), sink_(std::move(sink)), style_(style) {}
 
     // `direction` ("send"/"recv") and `peer` (a client number, 0 for none)
     // prefix the line when given.
@@ -42,6 +46,7 @@ private:
     void Line(const std::string& line);
 
     std::FILE* out_;
+    std::function<void(std::string)> sink_;
     Style style_;
 };
 

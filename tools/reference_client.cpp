@@ -22,11 +22,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A payload the decoder refused holds no values to act on: taking the
+// fields it left at zero would invent a challenge, a count or a reason.
+void Whole(const DecodedMessage& message) {
+    if (message.damaged) {
+        throw ProtocolError(std::string("damaged ") +
+                            KTUMessage2::KTUMessage2TypeToString(message.type) +
+                            ": its payload ends inside a field");
+    }
+}
+
 void Expect(const DecodedMessage& message, uint16_t type) {
     if (message.type != type) {
         throw ProtocolError(std::string("expected ") + KTUMessage2::KTUMessage2TypeToString(type) +
                             ", got " + KTUMessage2::KTUMessage2TypeToString(message.type));
     }
+    Whole(message);
 }
 
 void WriteRequest(NQMessageBuffer& out, const ConnectOptions& options, uint32_t challenge) {
@@ -99,7 +110,7 @@ int RunClient(const ConnectOptions& options, MessagePrinter& printer) {
     try {
         MessageConnection link(TcpSocket::Connect(options.server.host, options.server.port,
                                                   options.timeout),
-                               printer);
+                               &printer);
         printer.Event("connected to " + where, {{"event", "open"}, {"peer", where}});
         NQMessageBuffer out;
 
@@ -115,6 +126,7 @@ int RunClient(const ConnectOptions& options, MessagePrinter& printer) {
         WriteRequest(out, options, challenge.challenge);
         link.Send(out);
         const DecodedMessage answer = link.Await(deadline());
+        Whole(answer);
         const std::string refusal = Refusal(answer);
         if (!refusal.empty()) {
             std::fprintf(stderr, "ktutils connect: %s refused the connection: %s\n", where.c_str(),
@@ -141,7 +153,7 @@ int RunClient(const ConnectOptions& options, MessagePrinter& printer) {
     } catch (const SocketError& e) {
         std::fprintf(stderr, "ktutils connect: %s: %s\n", where.c_str(), e.what());
     } catch (const ProtocolError& e) {
-        std::fprintf(stderr, "ktutils connect: %s: protocol error: %s\n", where.c_str(), e.what());
+        std::fprintf(stderr, "ktutils connect: %s: the server broke the protocol: %s\n", where.c_str(), e.what());
     } catch (const NQBufferError& e) {
         std::fprintf(stderr, "ktutils connect: %s: malformed stream: %s\n", where.c_str(),
                      e.what());

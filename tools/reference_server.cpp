@@ -1,16 +1,19 @@
 #include "tools/reference_server.h"
 
-#include <poll.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <list>
 #include <memory>
 #include <optional>
-#include <string>
 #include <random>
+#include <string>
+#include <unordered_map>
 
+#include "tools/event_poller.h"
 #include "tools/exit_status.h"
 #include "tools/message_connection.h"
 
@@ -18,15 +21,22 @@ namespace ktutils::tool {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Json = nlohmann::ordered_json;
 
 volatile std::sig_atomic_t stopRequested = 0;
+// The write end of the pipe that wakes a waiting server; -1 when none runs.
+volatile std::sig_atomic_t stopPipe = -1;
 
-// A short turn, so that a stop request is seen soon after its signal.
-constexpr int kTurnMilliseconds = 100;
+// Timeouts are checked this often, and a wait lasts no longer.
+constexpr std::chrono::milliseconds kSweepInterval{100};
+// Bytes read from one client in one turn at most, so that a client that
+// floods cannot keep the turn to itself; the rest waits for the next turn.
+constexpr std::size_t kReadBudget = 4 * MessageConnection::kReadSize;
+// Received bytes held for one client at most: one frame of the largest size.
+constexpr std::size_t kReceiveLimit =
+    NQMessageBuffer::kHeaderSize + NQMessageBuffer::kMaxPayloadSize;
 
 struct Client {
-    Client(unsigned number, TcpSocket socket, MessagePrinter& printer)
+    Client(unsigned number, TcpSocket socket, MessagePrinter* printer)
         : id(number), link(std::move(socket), printer, number) {}
 
     unsigned id;
@@ -35,10 +45,58 @@ struct Client {
     uint32_t challenge = 0;
     bool connected = false;
     std::string name;
-    Clock::time_point lastHeard = Clock::now();
+    Clock::time_point opened = Clock::now();
+    Clock::time_point lastHeard = opened;
+    // Since when the client has been holding up its own answers: over the
+    // unsent limit, or closing with its last answer not taken.
+    std::optional<Clock::time_point> stuckSince;
     // Set once the last answer is queued: close when it has gone out.
     std::optional<std::string> closing;
 };
+
+// A pipe whose read end wakes the server's wait when a signal arrives.
+class StopPipe {
+public:
+    StopPipe() {
+        int fds[2];
+        if (pipe(fds) != 0) throw SocketError("pipe", errno);
+        read_ = fds[0];
+        write_ = fds[1];
+        for (int fd : fds) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        stopPipe = write_;
+    }
+    ~StopPipe() {
+        stopPipe = -1;
+        close(read_);
+        close(write_);
+    }
+    StopPipe(const StopPipe&) = delete;
+    StopPipe& operator=(const StopPipe&) = delete;
+
+    int fd() const { return read_; }
+    void Drain() const {
+        char bytes[64];
+        while (read(read_, bytes, sizeof bytes) > 0) {
+        }
+    }
+
+private:
+    int read_;
+    int write_;
+};
+
+// Descriptors are the server's only per-client limit the system imposes:
+// take all that the hard limit allows.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 class Server {
 public:
@@ -48,21 +106,34 @@ public:
     int Run();
 
 private:
+    using Clients = std::unordered_map<int, std::unique_ptr<Client>>;
+
     void AcceptAll();
-    void Serve(Client& client);
+    void PauseAccepting(const SocketError& error);
+    bool Accepting() const;
+    void Pump(Client& client);
+    bool TakeMessages(Client& client);
+    bool Reading(const Client& client) const;
+    bool Settle(Client& client, Clock::time_point now);
+    void Sweep(Clock::time_point now);
+    Clients::iterator End(Clients::iterator it);
     void Answer(Client& client, const DecodedMessage& message);
     void AnswerConnect(Client& client, const DecodedMessage& message);
     void Close(Client& client, const std::string& reason);
-    std::size_t ConnectedCount() const;
+    void Event(const Client& client, const std::string& text, nlohmann::ordered_json event);
     bool NameInUse(const std::string& name) const;
 
     const ServeOptions& options_;
     MessagePrinter& printer_;
     std::mt19937 random_;
+    EventPoller poller_;
     TcpSocket listener_;
-    std::list<std::unique_ptr<Client>> clients_;
+    Clients clients_;
+    std::size_t connected_ = 0;  // clients logged in
     unsigned nextId_ = 1;
     unsigned ended_ = 0;
+    std::optional<Clock::time_point> acceptPausedUntil_;
+    bool shortage_ = false;  // accept is failing: told once until it succeeds again
 };
 
 int Server::Run() {
@@ -72,90 +143,186 @@ int Server::Run() {
         std::fprintf(stderr, "ktutils serve: %s\n", e.what());
         return kExitSystem;
     }
+    RaiseDescriptorLimit();
+    const StopPipe wake;
+    poller_.Watch(wake.fd(), true, false);
     printer_.Event("listening on " + listener_.LocalName(),
                    {{"event", "listening"}, {"address", listener_.LocalName()},
                     {"port", listener_.LocalPort()}});
 
+    auto nextSweep = Clock::now() + kSweepInterval;
     while (stopRequested == 0 && (options_.clients == 0 || ended_ < options_.clients)) {
-        std::vector<pollfd> fds;
-        fds.push_back({listener_.fd(), POLLIN, 0});
-        for (const auto& client : clients_) {
-            const short events = client->link.HasUnsent() ? POLLIN | POLLOUT : POLLIN;
-            fds.push_back({client->link.Socket().fd(), events, 0});
-        }
-        poll(fds.data(), fds.size(), kTurnMilliseconds);
-
-        if ((fds[0].revents & POLLIN) != 0) AcceptAll();
-        for (auto it = clients_.begin(); it != clients_.end();) {
-            Client& client = **it;
-            Serve(client);
-            if (client.closing && !client.link.HasUnsent()) {
-                printer_.Event("closed: " + *client.closing,
-                               {{"event", "closed"}, {"reason", *client.closing}}, client.id);
-                ++ended_;
-                it = clients_.erase(it);
-            } else {
-                ++it;
+        poller_.Watch(listener_.fd(), Accepting(), false);
+        auto wait = nextSweep;
+        if (acceptPausedUntil_) wait = std::min(wait, *acceptPausedUntil_);
+        const auto timeout =
+            std::chrono::duration_cast<std::chrono::milliseconds>(wait - Clock::now()).count();
+        for (const EventPoller::Ready& ready :
+             poller_.Wait(static_cast<int>(std::max<long long>(timeout, 0)))) {
+            if (stopRequested != 0) break;  // a full turn can take a while: stop now
+            if (ready.fd == wake.fd()) {
+                wake.Drain();
+            } else if (ready.fd == listener_.fd()) {
+                AcceptAll();
+            } else if (const auto it = clients_.find(ready.fd); it != clients_.end()) {
+                Pump(*it->second);
+                if (Settle(*it->second, Clock::now())) End(it);
             }
+        }
+        const auto now = Clock::now();
+        if (acceptPausedUntil_ && now >= *acceptPausedUntil_) acceptPausedUntil_.reset();
+        if (now >= nextSweep) {
+            Sweep(now);
+            nextSweep = now + kSweepInterval;
         }
     }
     printer_.Event("stopped", {{"event", "stopped"}});
     return kExitOk;
 }
 
+bool Server::Accepting() const {
+    return !acceptPausedUntil_ && clients_.size() - connected_ < options_.maxPending;
+}
+
 void Server::AcceptAll() {
-    for (;;) {
+    while (Accepting()) {
         TcpSocket socket;
         try {
             socket = listener_.Accept();
         } catch (const SocketError& e) {
-            std::fprintf(stderr, "ktutils serve: %s\n", e.what());
+            PauseAccepting(e);
             return;
         }
         if (!socket.IsOpen()) return;
-        const std::string peer = socket.PeerName();
-        auto client = std::make_unique<Client>(nextId_++, std::move(socket), printer_);
-        printer_.Event("connection from " + peer, {{"event", "open"}, {"peer", peer}}, client->id);
-        clients_.push_back(std::move(client));
+        shortage_ = false;
+        const int fd = socket.fd();
+        auto client = std::make_unique<Client>(nextId_++, std::move(socket),
+                                               options_.quiet ? nullptr : &printer_);
+        if (!options_.quiet) {
+            const std::string peer = client->link.Socket().PeerName();
+            Event(*client, "connection from " + peer, {{"event", "open"}, {"peer", peer}});
+        }
+        poller_.Watch(fd, true, false);
+        clients_[fd] = std::move(client);
     }
 }
 
-void Server::Serve(Client& client) {
+// With no descriptor left (EMFILE, ENFILE) or no memory for one, the waiting
+// connection stays in the backlog and accept fails at once each time it is
+// tried: retrying at every turn would spin. A pause lets clients leave.
+void Server::PauseAccepting(const SocketError& error) {
+    acceptPausedUntil_ = Clock::now() + kAcceptPause;
+    if (shortage_) return;
+    shortage_ = true;
+    printer_.Event(std::string("accepting paused: ") + error.what(),
+                   {{"event", "accept-paused"}, {"error", error.what()}});
+}
+
+void Server::Pump(Client& client) {
     try {
-        const bool open = client.link.Fill();
-        while (!client.closing) {
-            auto message = client.link.Next();
-            if (!message) break;
-            client.lastHeard = Clock::now();
-            Answer(client, *message);
-        }
-        client.link.Flush();
-        if (!client.closing && !open) Close(client, "the client closed the connection");
-        if (!client.closing && Clock::now() - client.lastHeard > options_.idleTimeout) {
-            Close(client, "idle for too long");
+        std::size_t budget = kReadBudget;
+        for (bool held = true; held;) {
+            // Sending first makes room for the answers of what is read next.
+            client.link.Flush();
+            held = TakeMessages(client);
+            while (!held && budget > 0 && Reading(client)) {
+                const long received = client.link.Fill();
+                if (received <= 0) {
+                    if (received < 0) Close(client, "the client closed the connection");
+                    break;
+                }
+                budget -= std::min(budget, static_cast<std::size_t>(received));
+                held = TakeMessages(client);
+                // A short read emptied the socket: another would only say so.
+                if (static_cast<std::size_t>(received) < MessageConnection::kReadSize) break;
+            }
+            client.link.Flush();
+            // Requests held back by the unsent limit get no readiness event
+            // of their own: take them now if the socket took the answers.
+            held = held && !client.closing && client.link.UnsentSize() <= kUnsentLimit;
         }
     } catch (const NQBufferError& e) {
         // The stream cannot be trusted past a malformed frame: drop it unanswered.
-        printer_.Event(std::string("malformed stream: ") + e.what(),
-                       {{"event", "malformed"}, {"error", e.what()}}, client.id);
+        Event(client, std::string("malformed stream: ") + e.what(),
+              {{"event", "malformed"}, {"error", e.what()}});
         Close(client, "malformed stream");
     } catch (const SocketError& e) {
+        // A broken connection takes nothing more: its queue goes with it.
+        client.link.Abandon();
         Close(client, e.what());
     }
-    // A closing connection only sends its last answer; when the socket
-    // breaks, or the peer stops reading, that answer is given up.
-    if (client.closing) {
-        try {
-            client.link.Flush();
-        } catch (const SocketError&) {
-            client.link.Abandon();
-        }
-        if (Clock::now() - client.lastHeard > options_.idleTimeout) client.link.Abandon();
+}
+
+// Answers whole received messages while answers may be queued; true when
+// it stopped at the unsent limit rather than for want of a message.
+bool Server::TakeMessages(Client& client) {
+    while (!client.closing) {
+        if (client.link.UnsentSize() > kUnsentLimit) return true;
+        auto message = client.link.Next();
+        if (!message) return false;
+        client.lastHeard = Clock::now();
+        Answer(client, *message);
     }
+    return false;
+}
+
+// Requests are read only while their answers can be queued: not from a
+// client that is closing, nor from one whose answers pile up unsent.
+bool Server::Reading(const Client& client) const {
+    return !client.closing && client.link.UnsentSize() <= kUnsentLimit &&
+           client.link.PendingInput() < kReceiveLimit;
+}
+
+// Watches the client for what it needs next; true when it is done with.
+bool Server::Settle(Client& client, Clock::time_point now) {
+    const bool stuck = client.link.UnsentSize() > kUnsentLimit ||
+                       (client.closing && client.link.HasUnsent());
+    if (!stuck) {
+        client.stuckSince.reset();
+    } else if (!client.stuckSince) {
+        client.stuckSince = now;
+    }
+    if (client.closing && !client.link.HasUnsent()) return true;
+    poller_.Watch(client.link.Socket().fd(), Reading(client), client.link.HasUnsent());
+    return false;
+}
+
+void Server::Sweep(Clock::time_point now) {
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        Client& client = *it->second;
+        if (client.stuckSince && now - *client.stuckSince > options_.idleTimeout) {
+            // Whatever it has not taken in that time, it will not take.
+            client.link.Abandon();
+            Close(client, "its answers were not taken");
+        } else if (!client.closing && !client.connected &&
+                   now - client.opened > options_.loginTimeout) {
+            client.link.Abandon();
+            Close(client, "not logged in in time");
+        } else if (!client.closing && now - client.lastHeard > options_.idleTimeout) {
+            Close(client, "idle for too long");
+        }
+        it = Settle(client, now) ? End(it) : std::next(it);
+    }
+}
+
+Server::Clients::iterator Server::End(Clients::iterator it) {
+    Client& client = *it->second;
+    if (!options_.quiet) {
+        const std::string reason = client.closing.value_or("?");
+        Event(client, "closed: " + reason, {{"event", "closed"}, {"reason", reason}});
+    }
+    if (client.connected) --connected_;
+    ++ended_;
+    poller_.Forget(it->first);
+    return clients_.erase(it);
 }
 
 void Server::Close(Client& client, const std::string& reason) {
     if (!client.closing) client.closing = reason;
+}
+
+void Server::Event(const Client& client, const std::string& text, nlohmann::ordered_json event) {
+    if (!options_.quiet) printer_.Event(text, std::move(event), client.id);
 }
 
 void Server::Answer(Client& client, const DecodedMessage& message) {
@@ -164,7 +331,7 @@ void Server::Answer(Client& client, const DecodedMessage& message) {
     case KTMESSAGETYPE2_LOOKFORSERVER: {
         XList<KTUGUID> ids;
         for (const KTUGuidVersion& module : options_.settings.modules) ids.Append(module.guid);
-        const std::size_t used = ConnectedCount();
+        const std::size_t used = connected_;
         const std::size_t capacity = options_.settings.capacity;
         const std::size_t free = used < capacity ? capacity - used : 0;
         const auto places = static_cast<uint16_t>(std::min<std::size_t>(free, UINT16_MAX));
@@ -216,7 +383,7 @@ void Server::AnswerConnect(Client& client, const DecodedMessage& message) {
     state.challenge = client.challenge;
     state.connected = client.connected;
     state.nameInUse = NameInUse(request.name);
-    state.connectedCount = ConnectedCount();
+    state.connectedCount = connected_;
     const Admission admission = Admit(options_.settings, request, state);
 
     // A challenge answers one request only.
@@ -233,12 +400,13 @@ void Server::AnswerConnect(Client& client, const DecodedMessage& message) {
             accepted.Append(info);
         }
         client.connected = true;
+        ++connected_;
         client.name = request.name;
         const bool dual = message.type == KTMESSAGETYPE2_CHALLENGECONNECTDUAL ||
                           message.type == KTMESSAGETYPE2_CHALLENGECONNECTDUALEX;
         if (dual) {
             KTUMessage2::WriteConnectedDual2(out, accepted,
-                                             static_cast<uint16_t>(ConnectedCount()), client.id);
+                                             static_cast<uint16_t>(connected_), client.id);
         } else {
             KTUMessage2::WriteConnected2(out, accepted, client.id);
         }
@@ -273,14 +441,10 @@ void Server::AnswerConnect(Client& client, const DecodedMessage& message) {
     client.link.Send(out);
 }
 
-std::size_t Server::ConnectedCount() const {
-    return static_cast<std::size_t>(std::count_if(
-        clients_.begin(), clients_.end(), [](const auto& c) { return c->connected; }));
-}
-
 bool Server::NameInUse(const std::string& name) const {
-    return std::any_of(clients_.begin(), clients_.end(), [&](const auto& c) {
-        return c->connected && !c->closing && c->name == name;
+    return std::any_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
+        const Client& c = *entry.second;
+        return c.connected && !c.closing && c.name == name;
     });
 }
 
@@ -292,6 +456,16 @@ int RunServer(const ServeOptions& options, MessagePrinter& printer) {
     return server.Run();
 }
 
-void RequestServerStop() noexcept { stopRequested = 1; }
+void RequestServerStop() noexcept {
+    stopRequested = 1;
+    const int saved = errno;
+    const int fd = stopPipe;
+    if (fd >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up: nothing is lost.
+        [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
+    }
+    errno = saved;
+}
 
 }  // namespace ktutils::tool

@@ -16,7 +16,7 @@ namespace ktutils::tool {
 namespace {
 
 [[noreturn]] void Fail(const std::string& what, int error) {
-    throw SocketError(what + ": " + std::strerror(error));
+    throw SocketError(what + ": " + std::strerror(error), error);
 }
 
 struct AddressList {
@@ -87,7 +87,7 @@ TcpSocket TcpSocket::Listen(const std::string& host, uint16_t port) {
         }
         const int yes = 1;
         setsockopt(socket.fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (bind(socket.fd_, a->ai_addr, a->ai_addrlen) != 0 || listen(socket.fd_, 16) != 0) {
+        if (bind(socket.fd_, a->ai_addr, a->ai_addrlen) != 0 || listen(socket.fd_, SOMAXCONN) != 0) {
             error = errno;
             continue;
         }
@@ -132,7 +132,11 @@ TcpSocket TcpSocket::Connect(const std::string& host, uint16_t port,
 }
 
 TcpSocket TcpSocket::Accept() const {
+#ifdef __linux__
+    const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+#else
     const int fd = accept(fd_, nullptr, nullptr);
+#endif
     if (fd < 0) {
         // A connection that was reset before it was taken is not the
         // listener's failure.
@@ -142,7 +146,9 @@ TcpSocket TcpSocket::Accept() const {
         Fail("accept", errno);
     }
     TcpSocket socket(fd);
+#ifndef __linux__
     MakeNonBlocking(fd);
+#endif
     return socket;
 }
 

@@ -145,25 +145,38 @@ class Failures(unittest.TestCase):
         self.assertEqual(result.returncode, 3)
         self.assertIn("no answer", result.stderr)
 
-    def test_a_server_that_answers_out_of_turn_is_a_protocol_error(self):
-        with socket.socket() as listener:
-            listener.bind(("127.0.0.1", 0))
-            listener.listen()
-            port = listener.getsockname()[1]
+    def test_a_server_that_answers_out_of_turn_or_damaged_broke_the_protocol(self):
+        def frame(kind, payload=b"", form=0):
+            return struct.pack("<IHBB", len(payload), kind, 0, form) + payload
 
-            def answer_with_ping():
-                peer, _ = listener.accept()
-                with peer:
-                    peer.recv(64)
-                    peer.sendall(struct.pack("<IHBB", 0, 17, 0, 0))
-                    peer.recv(64)
+        info, challenge = frame(26, b"\1\0", form=1), frame(20, b"\1\2\3\4")
+        # The answers a fake server gives, one per request, and what the client must name.
+        cases = [([frame(17)], "expected KTMESSAGETYPE2_SERVERINFO, got KTMESSAGETYPE2_PING"),
+                 ([frame(26, b"\1", form=1)], "damaged KTMESSAGETYPE2_SERVERINFO"),
+                 ([info, frame(20, b"\1\2")], "damaged KTMESSAGETYPE2_CHALLENGE"),
+                 ([info, challenge, frame(14, b"\1\2")], "damaged KTMESSAGETYPE2_CONNECTED"),
+                 ([info, challenge, frame(15, b"\1\0\0\0")], "damaged KTMESSAGETYPE2_CONNECTEDDUAL"),
+                 ([info, challenge, frame(122)], "damaged KTMESSAGETYPE2_SERVERDENIED")]
+        for answers, named in cases:
+            with self.subTest(named), socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                listener.listen()
+                port = listener.getsockname()[1]
 
-            thread = threading.Thread(target=answer_with_ping, daemon=True)
-            thread.start()
-            result = connect(f"127.0.0.1:{port}", "--timeout", "5")
-            thread.join(TIME_LIMIT)
-        self.assertEqual(result.returncode, 3)
-        self.assertIn("expected KTMESSAGETYPE2_SERVERINFO, got KTMESSAGETYPE2_PING", result.stderr)
+                def answer():
+                    peer, _ = listener.accept()
+                    with peer:
+                        for reply in answers:
+                            peer.recv(4096)
+                            peer.sendall(reply)
+                        peer.recv(4096)
+
+                thread = threading.Thread(target=answer, daemon=True)
+                thread.start()
+                result = connect(f"127.0.0.1:{port}", "--timeout", "5")
+                thread.join(TIME_LIMIT)
+            self.assertEqual(result.returncode, 3, result.stderr)
+            self.assertIn("broke the protocol: " + named, result.stderr)
 
     def test_the_server_drops_a_malformed_stream_and_serves_the_next_client(self):
         with Server() as server:

@@ -49,15 +49,17 @@ def golden_frames():
 class Server:
     """`ktutils serve --port 0 ...` in the background; use as a context manager."""
 
-    def __init__(self, *args):
+    def __init__(self, *args, preexec_fn=None):
         self.args = [TOOL, "serve", "--port", "0", *map(str, args)]
+        self.preexec_fn = preexec_fn  # e.g. to lower the server's limits
         self.process = None
         self.port = None
         self.lines = []
 
     def __enter__(self):
         self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+                                        stderr=subprocess.PIPE, text=True,
+                                        preexec_fn=self.preexec_fn)
         # A reader thread, so that waiting for a line can time out.
         self.queue = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
