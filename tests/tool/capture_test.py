@@ -7,7 +7,7 @@ import struct
 import unittest
 
 from capture_writer import Session, capture
-from tool_harness import FileTestCase, golden_frames, run
+from tool_harness import FileTestCase, Server, connect, golden_frames, run
 
 F = golden_frames()
 PING, CHALLENGE, CONNECT = F["WritePing2"], F["WriteChallenge2"], F["WriteChallengeConnect2"]
@@ -98,6 +98,21 @@ CASES = {
 }
 
 
+HANDSHAKE = [("c", "LOOKFORSERVER"), ("s", "SERVERINFO"), ("c", "BEGINCHALLENGE"),
+             ("s", "CHALLENGE"), ("c", "CHALLENGECONNECT"), ("s", "CONNECTED"), ("c", "PING"),
+             ("s", "KEEPALIVE"), ("c", "SHUTDOWN"), ("s", "SHUTDOWN")]
+
+
+def record_session(test):
+    """serve --capture and connect --capture of one demo session: (port, files)."""
+    files = test.path("server.pcapng"), test.path("client.pcapng")
+    with Server("--clients", 1, "--capture", files[0]) as server:
+        result = connect(server.address, "--capture", files[1])
+        test.assertEqual(result.returncode, 0, result.stderr)
+        server.wait_for("closed|ended|shut")
+    return server.port, files
+
+
 def make_capture(case, pcapng=True):
     build, handshake, link, v6 = CASES[case][:4]
     session = Session(v6=v6)
@@ -114,7 +129,8 @@ def summary(objects):
 
 class CaptureDump(FileTestCase):
     def dump(self, data, *args):
-        result = run("dump", self.write("c.pcapng", data), "--json", *args)
+        path = data if isinstance(data, str) else self.write("c.pcapng", data)
+        result = run("dump", path, "--json", *args)
         return result, [json.loads(line) for line in result.stdout.splitlines()]
 
     def test_cases(self):
@@ -151,6 +167,15 @@ class CaptureDump(FileTestCase):
         self.assertEqual(result.stdout.splitlines()[1:], [
             "1700000000.003000 #1 client>server @0 KTMESSAGETYPE2_PING",
             "1700000000.004000 #1 client>server @8 truncated message (51 bytes, capture ends)"])
+
+    def test_serve_and_connect_capture_both_directions_of_the_handshake(self):
+        _, files = record_session(self)
+        for path in files:
+            with self.subTest(path):
+                result, objects = self.dump(path)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual([(o["dir"][0], o["name"][len(M):]) for o in objects if "dir" in o],
+                                 HANDSHAKE)
 
     def test_a_damaged_capture_file_is_an_error_not_a_crash(self):
         data = make_capture("frame_split_across_three_segments")

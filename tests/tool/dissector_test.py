@@ -10,7 +10,7 @@ import subprocess
 import unittest
 from decimal import Decimal
 
-from capture_test import CASES, F, make_capture
+from capture_test import CASES, F, HANDSHAKE, make_capture, record_session
 from capture_writer import Session, capture
 from dump_test import frame
 from tool_harness import TIME_LIMIT, FileTestCase, run
@@ -41,7 +41,7 @@ EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"),
            "ktutils.malformed_header": ("malformed", True)}
 
 
-def from_tshark(layers, pdu):
+def from_tshark(layers, pdu, port):
     experts = pdu.get("_ws.expert", [])
     fields = dict(EXPERTS[k] for e in (experts if isinstance(experts, list) else [experts])
                   for k in e if k in EXPERTS)
@@ -58,15 +58,16 @@ def from_tshark(layers, pdu):
         elif key.startswith("block"):
             value = value.replace(":", "")
         fields[key] = value
-    direction = ("client>server" if int(layers["tcp"]["tcp.dstport"]) == SERVER_PORT
+    direction = ("client>server" if int(layers["tcp"]["tcp.dstport"]) == port
                  else "server>client")
     return (Decimal(layers["frame"]["frame.time_epoch"]), int(layers["tcp"]["tcp.stream"]) + 1,
             direction, int(pdu["ktutils.type"]), pdu["ktutils.name"], fields)
 
 
-def dissect(path):
+def dissect(path, port=SERVER_PORT):
     result = subprocess.run(
         [TSHARK, "-X", f"lua_script:{SCRIPT}", "-o", "tcp.reassemble_out_of_order:TRUE",
+         "-o", f"ktutils.port:{port}",
          "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"],
         capture_output=True, text=True, timeout=TIME_LIMIT)
     if result.returncode != 0 or "Lua" in result.stderr:
@@ -76,7 +77,7 @@ def dissect(path):
         layers = packet["_source"]["layers"]
         pdus = layers["ktutils"]
         for pdu in pdus if isinstance(pdus, list) else [pdus]:
-            rows.append(from_tshark(layers, pdu))
+            rows.append(from_tshark(layers, pdu, port))
     return rows
 
 
@@ -89,13 +90,19 @@ SHARED = [case for case, row in CASES.items()
 
 @unittest.skipIf(TSHARK is None, "tshark is not installed (Debian package tshark)")
 class DissectorAgreesWithDump(FileTestCase):
-    def check(self, data):
-        path = self.write("c.pcapng", data)
+    def check(self, data, port=SERVER_PORT):
+        path = data if isinstance(data, str) else self.write("c.pcapng", data)
         dump = run("dump", path, "--json")
         expected = [from_dump(json.loads(line)) for line in dump.stdout.splitlines()
                     if '"type"' in line]
-        self.assertEqual(dissect(path), expected)
+        self.assertEqual(dissect(path, port), expected)
         return expected
+
+    def test_captures_written_by_serve_and_connect(self):
+        port, files = record_session(self)
+        for path in files:
+            with self.subTest(path):
+                self.assertEqual(len(self.check(path, port)), len(HANDSHAKE))
 
     def test_hand_made_captures(self):
         for case in SHARED:
