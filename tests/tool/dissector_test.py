@@ -115,14 +115,17 @@ class DissectorAgreesWithDump(FileTestCase):
         s.send(0, b"".join(frames[:12]), cuts=(5, 40, 41))
         damaged = frame(14, struct.pack("<IIIB", 7, 1, 2, 3) + b"\x05\x00")
         trailing = frame(20, b"\x01\x02\x03\x04xyz")
-        s.send(1, b"".join(frames[12:]) + damaged + trailing + frame(20, b"\0" * 4, form=5))
+        short = frame(20, b"\x01\x02")  # the dump shows the unread challenge as 0
+        s.send(1, b"".join(frames[12:]) + damaged + trailing + short +
+               frame(20, b"\0" * 4, form=5))
         path = self.write("c.pcapng", capture(s.packets))
         dump = [from_dump(json.loads(line)) for line in
                 run("dump", path, "--json").stdout.splitlines() if '"type"' in line]
         dissected = dissect(path)
-        self.assertEqual(len(dump), 25)
-        self.assertEqual(dissected[:-1], dump)
-        self.assertEqual(dissected[-1][5], {"malformed": True})
+        self.assertEqual(len(dump), 26)
+        self.assertEqual(dissected[:-2], dump[:-1])
+        self.assertEqual([d[5] for d in dissected[-2:]],
+                         [{"error": "payload ends inside a field"}, {"malformed": True}])
 
 
 if __name__ == "__main__":
