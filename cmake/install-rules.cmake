@@ -70,6 +70,12 @@ if(TARGET ktutils-cli)
   # Where bash-completion looks for a command's script: by the command's name.
   install(FILES tools/share/ktutils.bash RENAME ktutils
     DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" COMPONENT ktutils_runtime)
+  # Wireshark reads global Lua plugins from <libdir>/wireshark/plugins (Debian:
+  # /usr/lib/<multiarch>/wireshark/plugins, see `tshark -G folders`).
+  set(KTUTILS_WIRESHARK_PLUGIN_DIR "${CMAKE_INSTALL_LIBDIR}/wireshark/plugins" CACHE STRING
+      "Where cmake --install puts the Wireshark dissector ktutils.lua")
+  install(FILES tools/wireshark/ktutils.lua DESTINATION "${KTUTILS_WIRESHARK_PLUGIN_DIR}"
+          COMPONENT ktutils_wireshark)
 endif()
 
 install(EXPORT ktutilsTargets

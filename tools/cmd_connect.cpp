@@ -3,6 +3,7 @@
 // accepted pings and shuts down, printing every message as it goes.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -10,7 +11,9 @@
 #include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/endpoint.h"
+#include "tools/exit_status.h"
 #include "tools/message_printer.h"
+#include "tools/pcapng_writer.h"
 #include "tools/reference_client.h"
 
 namespace ktutils::tool {
@@ -21,6 +24,7 @@ Command AddConnectCommand(CLI::App& tool) {
         unsigned timeoutSeconds = 5;
         unsigned intervalMilliseconds = 0;
         bool json = false;
+        std::string capture;
     };
     auto options = std::make_shared<Options>();
     options->connect.version = GetKTUVersion();
@@ -53,10 +57,22 @@ Command AddConnectCommand(CLI::App& tool) {
         ->capture_default_str()
         ->check(CLI::Range(1u, 3600u));
     app->add_flag("--json", options->json, "print JSON lines");
+    app->add_option("--capture", options->capture, "write the exchange to this pcapng file");
 
     auto run = [options]() -> int {
         options->connect.timeout = std::chrono::seconds(options->timeoutSeconds);
         options->connect.interval = std::chrono::milliseconds(options->intervalMilliseconds);
+        std::unique_ptr<PcapngWriter> capture;
+        if (!options->capture.empty()) {
+            std::string error;
+            capture = PcapngWriter::Create(options->capture, error);
+            if (!capture) {
+                std::fprintf(stderr, "ktutils connect: %s: %s\n", options->capture.c_str(),
+                             error.c_str());
+                return kExitSystem;
+            }
+            options->connect.capture = capture.get();
+        }
         MessagePrinter printer(stdout, options->json ? MessagePrinter::Style::Json
                                                      : MessagePrinter::Style::Text);
         return RunClient(options->connect, printer);

@@ -14,6 +14,8 @@
 #include <string>
 
 #include "ktutils.h"
+#include "tools/capture_dump.h"
+#include "tools/capture_reader.h"
 #include "tools/commands.h"
 #include "tools/decoded_message.h"
 #include "tools/exit_status.h"
@@ -27,6 +29,7 @@ namespace {
 struct DumpOptions {
     std::string path;
     bool json = false;
+    CaptureDumpOptions capture;
 };
 
 // A live capture comes through a pipe or a socket; each message is then
@@ -56,6 +59,20 @@ std::size_t ReadPiece(std::FILE* input, bool live, unsigned char* piece, std::si
     return 0;
 }
 
+// A pcap or pcapng file goes to the capture dump, told by its magic number.
+// Only a regular file is looked into: the bytes read from a pipe or a device
+// to tell would be gone for the stream dump.
+bool IsCapture(const std::string& path) {
+    struct stat status {};
+    if (path == "-" || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    unsigned char magic[4] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    const std::size_t count = std::fread(magic, 1, sizeof magic, file);
+    std::fclose(file);
+    return IsCaptureFile(magic, count);
+}
+
 struct InputFile {
     std::FILE* file = nullptr;
     bool owned = false;
@@ -64,7 +81,12 @@ struct InputFile {
     }
 };
 
-int Dump(const DumpOptions& options) {
+int Dump(DumpOptions& options) {
+    if (IsCapture(options.path)) {
+        options.capture.path = options.path;
+        options.capture.json = options.json;
+        return DumpCapture(options.capture);
+    }
     const bool standardInput = options.path == "-";
     const std::string quoted = QuoteFileName(standardInput ? "standard input" : options.path);
     const char* name = quoted.c_str();
@@ -136,6 +158,12 @@ Command AddDumpCommand(CLI::App& tool) {
         tool.add_subcommand("dump", "Decode a captured message stream, one line per message");
     dump->add_option("FILE", options->path, "the stream; - for standard input")->required();
     dump->add_flag("--json", options->json, "one JSON object per line");
+    dump->add_option("--port", options->capture.port,
+                     "a capture: only the connections with this TCP port")
+        ->check(CLI::Range(0, 65535));
+    dump->add_option("--connection", options->capture.connection,
+                     "a capture: only this connection (numbered from 1)")
+        ->check(CLI::PositiveNumber);
     return {dump, [options] { return Dump(*options); }};
 }
 

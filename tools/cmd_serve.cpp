@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "ktutils.h"
 #include "tools/cli_options.h"
 #include "tools/commands.h"
+#include "tools/exit_status.h"
 #include "tools/log_writer.h"
 #include "tools/message_printer.h"
+#include "tools/pcapng_writer.h"
 #include "tools/reference_server.h"
 
 namespace ktutils::tool {
@@ -44,6 +48,7 @@ Command AddServeCommand(CLI::App& tool) {
         unsigned timeoutSeconds = 30;
         unsigned loginSeconds = 10;
         bool json = false;
+        std::string capture;
     };
     auto options = std::make_shared<Options>();
     options->serve.settings.version = GetKTUVersion();
@@ -75,10 +80,23 @@ Command AddServeCommand(CLI::App& tool) {
         ->check(CLI::Range(1u, 1000000u));
     app->add_flag("--quiet", serve.quiet, "print no messages and no per-connection lines");
     app->add_flag("--json", options->json, "print JSON lines");
+    app->add_option("--capture", options->capture,
+                    "write every connection's exchange to this pcapng file");
 
     auto run = [options]() -> int {
         options->serve.idleTimeout = std::chrono::seconds(options->timeoutSeconds);
         options->serve.loginTimeout = std::chrono::seconds(options->loginSeconds);
+        std::unique_ptr<PcapngWriter> capture;
+        if (!options->capture.empty()) {
+            std::string error;
+            capture = PcapngWriter::Create(options->capture, error);
+            if (!capture) {
+                std::fprintf(stderr, "ktutils serve: %s: %s\n", options->capture.c_str(),
+                             error.c_str());
+                return kExitSystem;
+            }
+            options->serve.capture = capture.get();
+        }
         StopOn(SIGINT);
         StopOn(SIGTERM);
         // The server's lines are queued and written by a thread of their own,

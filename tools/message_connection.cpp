@@ -27,6 +27,7 @@ void MessageConnection::Flush() {
     while (HasUnsent()) {
         const long sent = socket_.Send(pending_.data() + unsent_, pending_.size() - unsent_);
         if (sent == 0) return;
+        if (tap_) tap_(true, pending_.data() + unsent_, static_cast<std::size_t>(sent));
         unsent_ += static_cast<std::size_t>(sent);
     }
 }
@@ -39,6 +40,7 @@ long MessageConnection::Fill() {
         closed_ = true;
     } else if (received > 0) {
         received_.Receive(chunk, static_cast<std::size_t>(received));
+        if (tap_) tap_(false, chunk, static_cast<std::size_t>(received));
     }
     return received;
 }

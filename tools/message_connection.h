@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,11 @@ public:
     MessageConnection(TcpSocket socket, MessagePrinter* printer, unsigned peer = 0);
 
     const TcpSocket& Socket() const noexcept { return socket_; }
+
+    // Called with the bytes of every send and receive as they pass the
+    // socket (`sent` tells which), for a capture of the exchange.
+    using Tap = std::function<void(bool sent, const uint8_t* bytes, std::size_t size)>;
+    void SetTap(Tap tap) { tap_ = std::move(tap); }
 
     // Takes every sealed message out of `out` and queues it for sending.
     void Send(NQMessageBuffer& out);
@@ -65,6 +71,7 @@ private:
     std::vector<uint8_t> pending_;
     std::size_t unsent_ = 0;  // pending_[unsent_, size) is not sent yet
     bool closed_ = false;
+    Tap tap_;
 };
 
 }  // namespace ktutils::tool

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <thread>
 
+#include "tools/connection_recorder.h"
 #include "tools/exit_status.h"
 #include "tools/message_connection.h"
 #include "tools/record_text.h"
@@ -111,6 +113,10 @@ int RunClient(const ConnectOptions& options, MessagePrinter& printer) {
         MessageConnection link(TcpSocket::Connect(options.server.host, options.server.port,
                                                   options.timeout),
                                &printer);
+        std::unique_ptr<ConnectionRecorder> recorder;
+        if (options.capture != nullptr) {
+            recorder = ConnectionRecorder::Attach(*options.capture, link, true);
+        }
         printer.Event("connected to " + where, {{"event", "open"}, {"peer", where}});
         NQMessageBuffer out;
 

@@ -11,7 +11,10 @@
 
 namespace ktutils::tool {
 
+class PcapngWriter;
+
 struct ConnectOptions {
+    PcapngWriter* capture = nullptr;  // the exchange is recorded here when set
     Endpoint server;
     uint16_t form = 21;  // the connect request's type: 21, 22, 27, 28 or 29
     KTUVersion version;

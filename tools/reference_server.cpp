@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "tools/connection_recorder.h"
 #include "tools/event_poller.h"
 #include "tools/exit_status.h"
 #include "tools/message_connection.h"
@@ -41,6 +42,7 @@ struct Client {
 
     unsigned id;
     MessageConnection link;
+    std::unique_ptr<ConnectionRecorder> recorder;  // with serve --capture
     bool challengeIssued = false;
     uint32_t challenge = 0;
     bool connected = false;
@@ -198,6 +200,9 @@ void Server::AcceptAll() {
         const int fd = socket.fd();
         auto client = std::make_unique<Client>(nextId_++, std::move(socket),
                                                options_.quiet ? nullptr : &printer_);
+        if (options_.capture != nullptr) {
+            client->recorder = ConnectionRecorder::Attach(*options_.capture, client->link, false);
+        }
         if (!options_.quiet) {
             const std::string peer = client->link.Socket().PeerName();
             Event(*client, "connection from " + peer, {{"event", "open"}, {"peer", peer}});

@@ -10,7 +10,10 @@
 
 namespace ktutils::tool {
 
+class PcapngWriter;
+
 struct ServeOptions {
+    PcapngWriter* capture = nullptr;  // every connection is recorded here when set
     std::string host = "127.0.0.1";  // loopback unless asked otherwise
     uint16_t port = 0;               // 0: the system picks one; it is printed
     ServerSettings settings;
