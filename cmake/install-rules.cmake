@@ -40,18 +40,22 @@ if(UNIX AND NOT APPLE)
   endif()
 endif()
 
-install(TARGETS ktutils
-  EXPORT ktutils-${KTUTILS_LINKAGE}-targets
-  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime
-  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_runtime
-    NAMELINK_COMPONENT ktutils_development
-  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_development)
-install(TARGETS nq2 mqmath
-  EXPORT ktutils-${KTUTILS_LINKAGE}-targets
-  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime
-  LIBRARY DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_runtime
-    NAMELINK_COMPONENT ktutils_development
-  ARCHIVE DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_development)
+# A static library is part of the program that links it: under
+# add_subdirectory() there is nothing of it to install.
+if(BUILD_SHARED_LIBS OR KTUTILS_INSTALL)
+  install(TARGETS ktutils
+    EXPORT ktutils-${KTUTILS_LINKAGE}-targets
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime
+    LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_runtime
+      NAMELINK_COMPONENT ktutils_development
+    ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT ktutils_development)
+  install(TARGETS nq2 mqmath
+    EXPORT ktutils-${KTUTILS_LINKAGE}-targets
+    RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime
+    LIBRARY DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_runtime
+      NAMELINK_COMPONENT ktutils_development
+    ARCHIVE DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_development)
+endif()
 
 # The MinGW runtime DLLs that the DLLs import, beside them.
 if(KTUTILS_MINGW_RUNTIME_DLLS)
