@@ -147,8 +147,15 @@ install(FILES
 # file for a shared and a static build, so either install may write it: what
 # only a static link needs is in the .private fields, which
 # `pkg-config --static` adds (zlib and libdeflate through their own .pc files).
-file(RELATIVE_PATH KTUTILS_PC_TO_PREFIX "/-/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/-")
-string(REGEX REPLACE "/$" "" KTUTILS_PC_TO_PREFIX "${KTUTILS_PC_TO_PREFIX}")
+# A distribution's file names its fixed prefix, so pkg-config can drop the
+# system folders from the flags.
+if(KTUTILS_DISTRO_LAYOUT)
+  set(KTUTILS_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH ktutils_pc_to_prefix "/-/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/-")
+  string(REGEX REPLACE "/$" "" ktutils_pc_to_prefix "${ktutils_pc_to_prefix}")
+  set(KTUTILS_PC_PREFIX "\${pcfiledir}/${ktutils_pc_to_prefix}")
+endif()
 set(KTUTILS_PC_REQUIRES_PRIVATE "zlib")
 if(KTUTILS_WITH_LIBDEFLATE)
   string(APPEND KTUTILS_PC_REQUIRES_PRIVATE " libdeflate")
