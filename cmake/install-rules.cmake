@@ -137,6 +137,11 @@ configure_package_config_file(cmake/ktutilsConfig.cmake.in
 # (abi/ holds the checked interface).
 write_basic_package_version_file("${PROJECT_BINARY_DIR}/ktutilsConfigVersion.cmake"
   COMPATIBILITY SameMajorVersion)
+# A distribution ships the licence in its own copyright file.
+if(NOT KTUTILS_DISTRO_LAYOUT)
+  install(FILES LICENSE
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/ktutils" COMPONENT ktutils_development)
+endif()
 install(FILES
     "${PROJECT_BINARY_DIR}/ktutilsConfig.cmake"
     "${PROJECT_BINARY_DIR}/ktutilsConfigVersion.cmake"
