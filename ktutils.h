@@ -3,6 +3,7 @@
 // The one header host programs include: the message codec, the records and
 // lists it carries, file checksums and their markers, the library version,
 // the error-code names and the component signature check.
+#include "ktutils_version.h"
 #include "checksum/compute_crc.h"
 #include "checksum/crc_marker.h"
 #include "library/ktu_error.h"

@@ -30,7 +30,7 @@ if(KTUTILS_INSTALL)
       --test-command ktutils-consumer)
   set_tests_properties(ktutils-consumer.find-package PROPERTIES
     FIXTURES_REQUIRED ktutils-installed
-    PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK")
+    PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
 
   find_program(KTUTILS_PKG_CONFIG pkg-config)
   if(KTUTILS_PKG_CONFIG)
@@ -39,19 +39,24 @@ if(KTUTILS_INSTALL)
         "-DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer/main.cpp"
         "-DOUTPUT=${consumer_dir}/pkg-config-consumer"
         "-DEXTRA_FLAGS=${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}"
+        "-DSTATIC=$<NOT:$<BOOL:${BUILD_SHARED_LIBS}>>"
         -P "${CMAKE_CURRENT_SOURCE_DIR}/consumer/pkg_config_build.cmake")
     set_tests_properties(ktutils-consumer.pkg-config PROPERTIES
       FIXTURES_REQUIRED ktutils-installed
-      PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils")
+      PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
   endif()
 endif()
 
+# The parent's BUILD_SHARED_LIBS decides the linkage; the parent installs its
+# program and the installed copy runs on its own.
 add_test(NAME ktutils-consumer.add-subdirectory
   COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test
     "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/add-subdirectory"
     --build-generator "${CMAKE_GENERATOR}"
     --build-options ${consumer_options} "-DBUILD_SHARED_LIBS=${BUILD_SHARED_LIBS}"
       -DKTUTILS_CONSUMER_MODE=subdirectory "-DKTUTILS_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-    --test-command ktutils-consumer)
+    --test-command "${CMAKE_COMMAND}" "-DBUILD=${consumer_dir}/add-subdirectory"
+      "-DPREFIX=${consumer_dir}/add-subdirectory-prefix"
+      -P "${CMAKE_CURRENT_SOURCE_DIR}/consumer/install_and_run.cmake")
 set_tests_properties(ktutils-consumer.add-subdirectory PROPERTIES
-  PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK")
+  PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")

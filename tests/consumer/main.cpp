@@ -19,8 +19,9 @@ int main() {
         return 1;
     }
     const KTUVersion& version = GetKTUVersion();
-    std::printf("%s from ktutils %u.%u.%u.%u: %s\n",
+    std::printf("%s from ktutils %u.%u.%u.%u: %s (package %s)\n",
                 KTUMessage2::KTUMessage2TypeToString(in.MsgType()), version.parts[0],
-                version.parts[1], version.parts[2], version.parts[3], KTERRToString(KT_OK));
+                version.parts[1], version.parts[2], version.parts[3], KTERRToString(KT_OK),
+                KTUTILS_VERSION_STRING);
     return 0;
 }
