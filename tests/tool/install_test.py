@@ -71,7 +71,7 @@ class ManPageAndCompletion(unittest.TestCase):
     def test_install_puts_them_where_man_and_bash_completion_look(self):
         with tempfile.TemporaryDirectory() as prefix:
             subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["KTUTILS_BUILD_DIR"],
-                            "--prefix", prefix, "--component", "ktutils_runtime"],
+                            "--prefix", prefix, "--component", "ktutils_tools"],
                            check=True, capture_output=True, timeout=TIME_LIMIT)
             for installed in ["bin/ktutils", "share/man/man1/ktutils.1",
                               "share/bash-completion/completions/ktutils"]:
