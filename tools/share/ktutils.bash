@@ -42,17 +42,18 @@ _ktutils() {
             files=1
             ;;
         dump)
-            words="--json --help"
+            words="--json --port --connection --help"
             files=1
             ;;
         serve)
+            [[ $prev == --capture ]] && files=1
             words="--bind --port --capacity --protocol-version --module --deny --clients
-                   --timeout --json --help"
+                   --timeout --login-timeout --max-pending --quiet --json --capture --help"
             ;;
         connect)
-            [[ $prev == --password-file ]] && files=1
+            [[ $prev == --password-file || $prev == --capture ]] && files=1
             words="--form --protocol-version --module --name --password --password-file
-                   --pings --interval --timeout --json --help"
+                   --pings --interval --timeout --json --capture --help"
             ;;
         name)
             [[ -z $action ]] && words="error message --help" || words="--help"
