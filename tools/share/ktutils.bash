@@ -38,7 +38,8 @@ _ktutils() {
             esac
             ;;
         verify)
-            words="--accept-provider-unknown --ui --help"
+            [[ $prev == --roots ]] && files=1
+            words="--accept-provider-unknown --ui --roots --help"
             files=1
             ;;
         dump)
