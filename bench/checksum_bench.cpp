@@ -15,10 +15,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "checksum/compute_crc.h"
-#include "checksum/crc_marker.h"
-#include "checksum/detail/adler32_vector.h"
-#include "host/mqmath/mq_allocator.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/checksum/crc_marker.h"
+#include "ktutils/checksum/detail/adler32_vector.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "checksum/compute_crc.h"
+#include "ktutils/checksum/compute_crc.h"
 
 namespace {
 

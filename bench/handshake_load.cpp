@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/reference_server.h"
 
 namespace {

@@ -1,8 +1,8 @@
-#include "checksum/compute_crc.h"
+#include "ktutils/checksum/compute_crc.h"
 
-#include "checksum/detail/adler32.h"
-#include "host/mqmath/mq_file.h"
-#include "host/mqmath/mq_scratch_block.h"
+#include "ktutils/checksum/detail/adler32.h"
+#include "ktutils/host/mqmath/mq_file.h"
+#include "ktutils/host/mqmath/mq_scratch_block.h"
 
 namespace {
 

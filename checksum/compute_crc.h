@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ktutils_export.h"
+#include "ktutils/ktutils_export.h"
 
 // Adler-32 checksums, exactly as zlib's adler32 computes them. The start value
 // is 1.

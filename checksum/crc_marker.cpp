@@ -1,9 +1,9 @@
-#include "checksum/crc_marker.h"
+#include "ktutils/checksum/crc_marker.h"
 
-#include "checksum/compute_crc.h"
-#include "host/mqmath/mq_allocator.h"
-#include "host/mqmath/mq_file.h"
-#include "host/mqmath/xstring.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/mq_file.h"
+#include "ktutils/host/mqmath/xstring.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ktutils_export.h"
+#include "ktutils/ktutils_export.h"
 
 // ".crc" marker files: the checksum of a file kept beside it, under the file's
 // path with ".crc" appended, as 4 little-endian bytes; WriteFileInfo adds a

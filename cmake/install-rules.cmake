@@ -1,10 +1,10 @@
 # Installs the libraries, the public headers, the tool, a CMake package
 # (find_package(ktutils) gives ktutils::ktutils) and a pkg-config file.
 #
-# The headers include one another by their path from the source root
-# ("host/nq2/nq_message_buffer.h"), so they keep that tree under
-# <prefix>/include/ktutils, and that folder is on the consumer's include path:
-# a consumer writes #include <ktutils.h>, as it does against the source tree.
+# The headers include one another as <ktutils/part/header.h>, so they keep
+# their tree under <prefix>/include/ktutils and <prefix>/include is the
+# consumer's include path: a consumer writes #include <ktutils/ktutils.h>, as
+# it does against the build tree.
 #
 # Under add_subdirectory() only the runtime part is installed (component
 # ktutils_runtime): the shared libraries and the trust provider that a
@@ -90,7 +90,7 @@ set(KTUTILS_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/ktutils"
 set(ktutils_include_dir "${CMAKE_INSTALL_INCLUDEDIR}/ktutils")
 
 foreach(target ktutils nq2 mqmath)
-  target_include_directories(${target} INTERFACE "$<INSTALL_INTERFACE:${ktutils_include_dir}>")
+  target_include_directories(${target} INTERFACE "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
 endforeach()
 
 install(FILES ktutils.h
@@ -106,10 +106,10 @@ foreach(part checksum host library protocol)
     PATTERN "wintrust" EXCLUDE)
 endforeach()
 install(FILES
-    "${PROJECT_BINARY_DIR}/include/ktutils_export.h"
-    "${PROJECT_BINARY_DIR}/include/ktutils_version.h"
-    "${PROJECT_BINARY_DIR}/include/nq2_export.h"
-    "${PROJECT_BINARY_DIR}/include/mqmath_export.h"
+    "${KTUTILS_GENERATED_INCLUDE_DIR}/ktutils_export.h"
+    "${KTUTILS_GENERATED_INCLUDE_DIR}/ktutils_version.h"
+    "${KTUTILS_GENERATED_INCLUDE_DIR}/nq2_export.h"
+    "${KTUTILS_GENERATED_INCLUDE_DIR}/mqmath_export.h"
   DESTINATION "${ktutils_include_dir}" COMPONENT ktutils_development)
 
 if(TARGET ktutils-cli)

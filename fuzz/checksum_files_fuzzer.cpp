@@ -11,8 +11,8 @@
 #include <string>
 
 
-#include "checksum/compute_crc.h"
-#include "checksum/crc_marker.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/checksum/crc_marker.h"
 #include "fuzz/fuzz_check.h"
 #include "tests/support/unique_folder.h"
 

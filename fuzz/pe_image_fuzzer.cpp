@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_check.h"
-#include "host/wintrust/authenticode.h"
-#include "host/wintrust/pe_image.h"
-#include "host/wintrust/win_certificate.h"
+#include "ktutils/host/wintrust/authenticode.h"
+#include "ktutils/host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/win_certificate.h"
 
 using namespace ktutils::detail;
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 #include "tests/support/payload_codecs.h"
 
 namespace {

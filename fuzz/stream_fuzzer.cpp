@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 namespace {
 

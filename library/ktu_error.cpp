@@ -1,4 +1,4 @@
-#include "library/ktu_error.h"
+#include "ktutils/library/ktu_error.h"
 
 const char* KTERRToString(KTERR code) {
     switch (code) {

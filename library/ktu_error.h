@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ktutils_export.h"
+#include "ktutils/ktutils_export.h"
 
 // The platform's error codes, shared by both ends of a connection. The
 // underlying type is fixed so that any 32-bit value, -1 and the programs' own

@@ -1,4 +1,4 @@
-#include "library/ktu_version.h"
+#include "ktutils/library/ktu_version.h"
 
 namespace {
 // Constant-initialised: it holds its value before any code of the process

@@ -1,11 +1,11 @@
-#include "library/verify_server_component.h"
+#include "ktutils/library/verify_server_component.h"
 
 #include <cstddef>
 #include <memory>
 #include <new>
 
-#include "host/win32/proc_as.h"
-#include "host/win32/win32_api.h"
+#include "ktutils/host/win32/proc_as.h"
+#include "ktutils/host/win32/win32_api.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "ktutils_export.h"
+#include "ktutils/ktutils_export.h"
 
 // Whether the file at `path` (in the system's narrow code page) carries an
 // Authenticode signature that the platform's trust service accepts: 1 if so,

@@ -1,9 +1,9 @@
 // The server's answer to a client looking for servers. It travels before any
 // connection exists, so it is opened with the type alone. (LookForServer
 // itself carries nothing and sits with the payload-free messages.)
-#include "protocol/detail/message_framing.h"
-#include "protocol/detail/record_wire.h"
-#include "protocol/ktu_message2.h"
+#include "ktutils/protocol/detail/message_framing.h"
+#include "ktutils/protocol/detail/record_wire.h"
+#include "ktutils/protocol/ktu_message2.h"
 
 using namespace ktutils::detail;
 

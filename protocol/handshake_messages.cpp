@@ -1,10 +1,10 @@
 // The handshake messages that carry data: the challenge and the five forms of
 // the connect request. Each encoder sits beside its decoder so the wire order
 // can be checked at a glance.
-#include "protocol/detail/field_wire.h"
-#include "protocol/detail/message_framing.h"
-#include "protocol/detail/record_wire.h"
-#include "protocol/ktu_message2.h"
+#include "ktutils/protocol/detail/field_wire.h"
+#include "ktutils/protocol/detail/message_framing.h"
+#include "ktutils/protocol/detail/record_wire.h"
+#include "ktutils/protocol/ktu_message2.h"
 
 using namespace ktutils::detail;
 

@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
-#include "host/mqmath/xstring.h"
-#include "host/nq2/nq_message_buffer.h"
-#include "ktutils_export.h"
-#include "protocol/ktu_message_types.h"
-#include "protocol/ktu_records.h"
-#include "protocol/xlist.h"
+#include "ktutils/host/mqmath/xstring.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
+#include "ktutils/ktutils_export.h"
+#include "ktutils/protocol/ktu_message_types.h"
+#include "ktutils/protocol/ktu_records.h"
+#include "ktutils/protocol/xlist.h"
 
 // Encoders and decoders of the connection protocol's second message set.
 //

@@ -1,4 +1,4 @@
-#include "protocol/ktu_message2.h"
+#include "ktutils/protocol/ktu_message2.h"
 
 // Each name is one literal in one place, so every call for a type returns the
 // same pointer, valid for as long as the library is loaded.

@@ -1,8 +1,8 @@
 // How a connect request ended, for the outcomes that carry data. Each encoder
 // sits beside its decoder so the wire order can be checked at a glance.
-#include "protocol/detail/message_framing.h"
-#include "protocol/detail/record_wire.h"
-#include "protocol/ktu_message2.h"
+#include "ktutils/protocol/detail/message_framing.h"
+#include "ktutils/protocol/detail/record_wire.h"
+#include "ktutils/protocol/ktu_message2.h"
 
 using namespace ktutils::detail;
 

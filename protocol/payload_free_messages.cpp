@@ -1,6 +1,6 @@
 // The eleven messages whose arrival is the whole message.
-#include "protocol/detail/message_framing.h"
-#include "protocol/ktu_message2.h"
+#include "ktutils/protocol/detail/message_framing.h"
+#include "ktutils/protocol/ktu_message2.h"
 
 using ktutils::detail::Opening;
 using ktutils::detail::WriteEmptyMessage;

@@ -14,8 +14,8 @@
 #include <unistd.h>
 #endif
 
-#include "checksum/compute_crc.h"
-#include "checksum/detail/adler32_vector.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/checksum/detail/adler32_vector.h"
 
 // Every checksum is compared with zlib's adler32, the reference, never with a
 // second copy of the algorithm.

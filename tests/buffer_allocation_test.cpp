@@ -2,7 +2,7 @@
 
 #include "allocation_probe.h"
 #include "buffer_test_util.h"
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 namespace {
 

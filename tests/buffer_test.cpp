@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "buffer_test_util.h"
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 namespace {
 

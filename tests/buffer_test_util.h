@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 // Hands `bytes` to a fresh buffer as one received piece.
 inline void Feed(NQMessageBuffer& buffer, const std::vector<uint8_t>& bytes) {

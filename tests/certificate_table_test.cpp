@@ -1,4 +1,4 @@
-#include "host/wintrust/win_certificate.h"
+#include "ktutils/host/wintrust/win_certificate.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,8 @@
 #include <unistd.h>
 #endif
 
-#include "checksum/compute_crc.h"
-#include "host/mqmath/mq_allocator.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
 #include "tests/host_os_mock.h"
 #include "tests/temp_dir.h"
 

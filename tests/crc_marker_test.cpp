@@ -20,10 +20,10 @@
 #include <unistd.h>
 #endif
 
-#include "checksum/compute_crc.h"
-#include "checksum/crc_marker.h"
-#include "host/mqmath/mq_allocator.h"
-#include "host/mqmath/mq_file.h"
+#include "ktutils/checksum/compute_crc.h"
+#include "ktutils/checksum/crc_marker.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/mq_file.h"
 #include "tests/host_os_mock.h"
 #include "tests/temp_dir.h"
 

@@ -2,9 +2,9 @@
 
 #include <gmock/gmock.h>
 
-#include "host/mqmath/host_os.h"
-#include "host/mqmath/mq_allocator.h"
-#include "host/mqmath/xstring.h"
+#include "ktutils/host/mqmath/host_os.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/xstring.h"
 
 // A seam that does what the native one does until a test tells it otherwise,
 // and records the calls.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 
 // One fixed set of arguments per message type, shared by the golden-bytes,
 // round-trip and malformed-input tests (and usable as seeds elsewhere).

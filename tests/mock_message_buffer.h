@@ -2,7 +2,7 @@
 
 #include <gmock/gmock.h>
 
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 // Stands in for the network kernel's buffer so a test can see every call the
 // codec makes, in order, and make any of them fail.

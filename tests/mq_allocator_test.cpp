@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "host/mqmath/mq_allocator.h"
-#include "host/mqmath/mq_scratch_block.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/mq_scratch_block.h"
 #include "tests/host_os_mock.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #endif
 
-#include "host/mqmath/mq_file.h"
+#include "ktutils/host/mqmath/mq_file.h"
 #include "tests/host_os_mock.h"
 #include "tests/temp_dir.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "host/win32/kernel32.h"
+#include "ktutils/host/win32/kernel32.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "buffer_test_util.h"
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "mock_message_buffer.h"
 
 namespace {

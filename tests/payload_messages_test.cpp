@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "buffer_test_util.h"
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "message_fixtures.h"
 #include "mock_message_buffer.h"
 

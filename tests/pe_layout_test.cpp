@@ -1,4 +1,4 @@
-#include "host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/pe_image.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "buffer_test_util.h"
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "mock_message_buffer.h"
-#include "protocol/detail/message_framing.h"
-#include "protocol/detail/record_wire.h"
+#include "ktutils/protocol/detail/message_framing.h"
+#include "ktutils/protocol/detail/record_wire.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "host/win32/wintrust.h"
-#include "host/wintrust/authenticode.h"
-#include "host/wintrust/pe_image.h"
-#include "library/verify_server_component.h"
+#include "ktutils/host/win32/wintrust.h"
+#include "ktutils/host/wintrust/authenticode.h"
+#include "ktutils/host/wintrust/pe_image.h"
+#include "ktutils/library/verify_server_component.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/win32/wintrust.h"
+#include "ktutils/host/win32/wintrust.h"
 
 // What the test trust provider reports to the test that loaded it: its loads
 // and unloads (from its constructor and destructor, so they track the loader,

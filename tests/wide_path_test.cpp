@@ -1,4 +1,4 @@
-#include "host/wintrust/wide_path.h"
+#include "ktutils/host/wintrust/wide_path.h"
 
 #include <gtest/gtest.h>
 

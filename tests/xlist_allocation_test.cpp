@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "allocation_probe.h"
-#include "protocol/ktu_records.h"
-#include "protocol/xlist.h"
+#include "ktutils/protocol/ktu_records.h"
+#include "ktutils/protocol/xlist.h"
 
 namespace {
 

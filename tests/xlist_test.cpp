@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "protocol/xlist.h"
+#include "ktutils/protocol/xlist.h"
 
 namespace {
 

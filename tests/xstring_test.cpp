@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "host/mqmath/xstring.h"
+#include "ktutils/host/mqmath/xstring.h"
 
 namespace {
 

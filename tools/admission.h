@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/ktu_records.h"
+#include "ktutils/protocol/ktu_records.h"
 
 // How the reference server answers a connect request: a pure function of its
 // settings, the request and the state of the server, so that every rule can

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/capture_reader.h"
 #include "tools/decoded_message.h"
 #include "tools/exit_status.h"

@@ -5,7 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "protocol/ktu_records.h"
+#include "ktutils/protocol/ktu_records.h"
 
 // Options that several subcommands share, with their checks, so that a bad
 // value is refused while parsing and named in the error; and the one form of

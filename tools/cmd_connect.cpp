@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/endpoint.h"

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/capture_dump.h"
 #include "tools/capture_reader.h"
 #include "tools/commands.h"

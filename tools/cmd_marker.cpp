@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/checksum_line.h"
 #include "tools/cli_options.h"
 #include "tools/commands.h"

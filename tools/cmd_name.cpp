@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/cli_options.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/checksum_line.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/commands.h"
 #include "tools/exit_status.h"
 #include "tools/record_text.h"

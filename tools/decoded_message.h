@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 
 namespace ktutils::tool {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <memory>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tools/progress_bar.h"
 
 namespace ktutils::tool {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 #include "tools/decoded_message.h"
 #include "tools/message_printer.h"
 #include "tools/tcp_socket.h"

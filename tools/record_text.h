@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/ktu_records.h"
+#include "ktutils/protocol/ktu_records.h"
 
 // The textual forms of the protocol records, one form for both directions:
 // what the printer shows is what the command line accepts.

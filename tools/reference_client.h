@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/ktu_records.h"
+#include "ktutils/protocol/ktu_records.h"
 #include "tools/endpoint.h"
 #include "tools/message_printer.h"
 

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 
 namespace ktutils::tool {
 

@@ -1,8 +1,8 @@
-#include "checksum/detail/adler32.h"
+#include "ktutils/checksum/detail/adler32.h"
 
 #include <zlib.h>
 
-#include "checksum/detail/adler32_vector.h"
+#include "ktutils/checksum/detail/adler32_vector.h"
 
 #if KTUTILS_HAVE_LIBDEFLATE
 #include <libdeflate.h>

@@ -1,4 +1,4 @@
-#include "checksum/detail/adler32_vector.h"
+#include "ktutils/checksum/detail/adler32_vector.h"
 
 #include <cstdint>
 

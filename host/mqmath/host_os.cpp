@@ -1,4 +1,4 @@
-#include "host/mqmath/host_os.h"
+#include "ktutils/host/mqmath/host_os.h"
 
 #include <atomic>
 

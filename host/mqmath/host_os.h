@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mqmath_export.h"
+#include "ktutils/mqmath_export.h"
 
 class XString;
 

@@ -1,5 +1,5 @@
-#include "host/mqmath/host_os.h"
-#include "host/mqmath/xstring.h"
+#include "ktutils/host/mqmath/host_os.h"
+#include "ktutils/host/mqmath/xstring.h"
 
 #include <cerrno>
 #include <cstdint>

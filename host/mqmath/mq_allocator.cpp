@@ -1,4 +1,4 @@
-#include "host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
 
 #include <limits>
 #include <new>

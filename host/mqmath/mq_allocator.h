@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/mqmath/mq_memory_pool.h"
-#include "host/mqmath/xstring.h"
-#include "mqmath_export.h"
+#include "ktutils/host/mqmath/mq_memory_pool.h"
+#include "ktutils/host/mqmath/xstring.h"
+#include "ktutils/mqmath_export.h"
 
 class MqScratchBlock;
 

@@ -1,4 +1,4 @@
-#include "host/mqmath/mq_file.h"
+#include "ktutils/host/mqmath/mq_file.h"
 
 #include <algorithm>
 #include <exception>

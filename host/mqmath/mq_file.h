@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "host/mqmath/host_os.h"
-#include "host/mqmath/xstring.h"
-#include "mqmath_export.h"
+#include "ktutils/host/mqmath/host_os.h"
+#include "ktutils/host/mqmath/xstring.h"
+#include "ktutils/mqmath_export.h"
 
 // The runtime's file: always a local object, closed by its destructor.
 //

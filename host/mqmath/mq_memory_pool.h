@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
-#include "host/mqmath/host_os.h"
-#include "mqmath_export.h"
+#include "ktutils/host/mqmath/host_os.h"
+#include "ktutils/mqmath_export.h"
 
 class MqAllocator;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/mqmath/mq_allocator.h"
+#include "ktutils/host/mqmath/mq_allocator.h"
 
 // Holds one scratch block for the length of a call: takes it when made and
 // gives it back when destroyed, on the normal path or while an exception

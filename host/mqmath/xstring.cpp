@@ -1,4 +1,4 @@
-#include "host/mqmath/xstring.h"
+#include "ktutils/host/mqmath/xstring.h"
 
 #include <algorithm>
 #include <cstring>

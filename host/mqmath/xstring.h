@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "mqmath_export.h"
+#include "ktutils/mqmath_export.h"
 
 // The runtime's string: an owned, zero-terminated copy of a text.
 //

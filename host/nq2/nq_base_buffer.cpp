@@ -1,4 +1,4 @@
-#include "host/nq2/nq_base_buffer.h"
+#include "ktutils/host/nq2/nq_base_buffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/nq2/nq_buffer_error.h"
-#include "host/nq2/nq_byte_run.h"
-#include "nq2_export.h"
+#include "ktutils/host/nq2/nq_buffer_error.h"
+#include "ktutils/host/nq2/nq_byte_run.h"
+#include "ktutils/nq2_export.h"
 
 // Typed writes and reads over the bytes of one message.
 //

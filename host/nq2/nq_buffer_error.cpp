@@ -1,4 +1,4 @@
-#include "host/nq2/nq_buffer_error.h"
+#include "ktutils/host/nq2/nq_buffer_error.h"
 
 NQBufferError::NQBufferError(Kind kind, const char* what)
     : std::runtime_error(what), kind_(kind) {}

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "nq2_export.h"
+#include "ktutils/nq2_export.h"
 
 // The one exception type that the message buffer raises. Every refusal of a
 // typed read or write, and every malformed frame in a received stream, ends

@@ -1,4 +1,4 @@
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 #include <algorithm>
 

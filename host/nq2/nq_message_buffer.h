@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/nq2/nq_base_buffer.h"
-#include "nq2_export.h"
+#include "ktutils/host/nq2/nq_base_buffer.h"
+#include "ktutils/nq2_export.h"
 
 // A message buffer of the network kernel: it frames messages for sending and
 // cuts a received byte stream back into messages. docs/wire-format.md gives

@@ -4,7 +4,7 @@
 // signatures and results, over the platform's dynamic loader. Only included
 // where <windows.h> is not; they are compiled into the library that uses them
 // and never exported from it.
-#include "host/win32/windows_types.h"
+#include "ktutils/host/win32/windows_types.h"
 
 #define CP_ACP 0
 #define CP_OEMCP 1

@@ -8,7 +8,7 @@
 #include <climits>
 #include <string>
 
-#include "host/win32/kernel32.h"
+#include "ktutils/host/win32/kernel32.h"
 
 namespace {
 

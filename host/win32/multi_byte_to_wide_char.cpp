@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/win32/kernel32.h"
+#include "ktutils/host/win32/kernel32.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/win32/win32_api.h"
+#include "ktutils/host/win32/win32_api.h"
 
 namespace ktutils::detail {
 

@@ -12,7 +12,7 @@
 // WINTRUST_ACTION_GENERIC_VERIFY_V2 lives here.
 #include <softpub.h>
 #else
-#include "host/win32/kernel32.h"
-#include "host/win32/windows_types.h"
-#include "host/win32/wintrust.h"
+#include "ktutils/host/win32/kernel32.h"
+#include "ktutils/host/win32/windows_types.h"
+#include "ktutils/host/win32/wintrust.h"
 #endif

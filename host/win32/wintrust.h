@@ -3,7 +3,7 @@
 // The published records, constants and entry point of the Windows trust
 // service (wintrust), for platforms without <wintrust.h>. The Linux trust
 // provider in host/wintrust implements the entry point.
-#include "host/win32/windows_types.h"
+#include "ktutils/host/win32/windows_types.h"
 
 typedef struct WINTRUST_FILE_INFO_ {
     DWORD cbStruct;

@@ -1,4 +1,4 @@
-#include "host/wintrust/authenticode.h"
+#include "ktutils/host/wintrust/authenticode.h"
 
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
@@ -10,14 +10,14 @@
 #include <optional>
 #include <vector>
 
-#include "host/wintrust/code_signing_chain.h"
-#include "host/wintrust/image_digest.h"
-#include "host/wintrust/indirect_data.h"
-#include "host/wintrust/object_id.h"
-#include "host/wintrust/openssl_ptr.h"
-#include "host/wintrust/pe_image.h"
-#include "host/wintrust/timestamp.h"
-#include "host/wintrust/win_certificate.h"
+#include "ktutils/host/wintrust/code_signing_chain.h"
+#include "ktutils/host/wintrust/image_digest.h"
+#include "ktutils/host/wintrust/indirect_data.h"
+#include "ktutils/host/wintrust/object_id.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/timestamp.h"
+#include "ktutils/host/wintrust/win_certificate.h"
 
 namespace ktutils::detail {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/win32/wintrust.h"
+#include "ktutils/host/win32/wintrust.h"
 
 // Windows' statuses for a countersignature that does not hold and for a hash
 // algorithm that is not accepted.

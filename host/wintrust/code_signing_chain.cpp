@@ -1,9 +1,9 @@
-#include "host/wintrust/code_signing_chain.h"
+#include "ktutils/host/wintrust/code_signing_chain.h"
 
 #include <openssl/x509v3.h>
 
-#include "host/wintrust/openssl_ptr.h"
-#include "host/wintrust/trust_store.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/trust_store.h"
 
 namespace ktutils::detail {
 namespace {

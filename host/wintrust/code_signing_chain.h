@@ -5,7 +5,7 @@
 #include <ctime>
 #include <optional>
 
-#include "host/win32/wintrust.h"
+#include "ktutils/host/win32/wintrust.h"
 
 namespace ktutils::detail {
 

@@ -1,4 +1,4 @@
-#include "host/wintrust/file_bytes.h"
+#include "ktutils/host/wintrust/file_bytes.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,6 +1,6 @@
-#include "host/wintrust/image_digest.h"
+#include "ktutils/host/wintrust/image_digest.h"
 
-#include "host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
 
 namespace ktutils::detail {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/pe_image.h"
 
 namespace ktutils::detail {
 

@@ -1,10 +1,10 @@
-#include "host/wintrust/indirect_data.h"
+#include "ktutils/host/wintrust/indirect_data.h"
 
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 
-#include "host/wintrust/object_id.h"
-#include "host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/object_id.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
 
 namespace ktutils::detail {
 namespace {

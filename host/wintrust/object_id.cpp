@@ -1,4 +1,4 @@
-#include "host/wintrust/object_id.h"
+#include "ktutils/host/wintrust/object_id.h"
 
 #include <openssl/objects.h>
 

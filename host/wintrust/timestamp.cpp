@@ -1,4 +1,4 @@
-#include "host/wintrust/timestamp.h"
+#include "ktutils/host/wintrust/timestamp.h"
 
 #include <openssl/asn1.h>
 #include <openssl/crypto.h>
@@ -6,10 +6,10 @@
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
-#include "host/wintrust/authenticode.h"
-#include "host/wintrust/object_id.h"
-#include "host/wintrust/openssl_ptr.h"
-#include "host/wintrust/trust_store.h"
+#include "ktutils/host/wintrust/authenticode.h"
+#include "ktutils/host/wintrust/object_id.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/trust_store.h"
 
 namespace ktutils::detail {
 namespace {

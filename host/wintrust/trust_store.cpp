@@ -1,4 +1,4 @@
-#include "host/wintrust/trust_store.h"
+#include "ktutils/host/wintrust/trust_store.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/wintrust/openssl_ptr.h"
+#include "ktutils/host/wintrust/openssl_ptr.h"
 
 namespace ktutils::detail {
 

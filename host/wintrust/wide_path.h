@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "host/win32/windows_types.h"
+#include "ktutils/host/win32/windows_types.h"
 
 namespace ktutils::detail {
 

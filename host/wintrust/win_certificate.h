@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/pe_image.h"
 
 namespace ktutils::detail {
 

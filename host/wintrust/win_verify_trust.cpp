@@ -6,10 +6,10 @@
 #include <cstring>
 #include <new>
 
-#include "host/win32/wintrust.h"
-#include "host/wintrust/authenticode.h"
-#include "host/wintrust/file_bytes.h"
-#include "host/wintrust/wide_path.h"
+#include "ktutils/host/win32/wintrust.h"
+#include "ktutils/host/wintrust/authenticode.h"
+#include "ktutils/host/wintrust/file_bytes.h"
+#include "ktutils/host/wintrust/wide_path.h"
 #include "wintrust_export.h"
 
 namespace {

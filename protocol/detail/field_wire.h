@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "host/mqmath/xstring.h"
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/mqmath/xstring.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 // Texts and 16-byte blocks: the two field kinds whose bytes the buffer hands
 // out by pointer rather than by value.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "host/nq2/nq_message_buffer.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
 
 // The framing discipline that every encoder and decoder of KTUMessage2
 // follows, written once so the twenty-four of them cannot drift apart.

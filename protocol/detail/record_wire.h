@@ -1,8 +1,8 @@
 #pragma once
 
-#include "host/nq2/nq_message_buffer.h"
-#include "protocol/ktu_records.h"
-#include "protocol/xlist.h"
+#include "ktutils/host/nq2/nq_message_buffer.h"
+#include "ktutils/protocol/ktu_records.h"
+#include "ktutils/protocol/xlist.h"
 
 // Wire forms of the protocol records and the list rule. A record on the wire
 // is exactly its fields in order, with no tag, length or padding; a list is

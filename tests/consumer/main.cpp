@@ -1,6 +1,12 @@
 // Encodes a message, decodes it back and names it: enough to prove that the
 // headers, the export macros and all three libraries reach a consumer.
-#include <ktutils.h>
+#include <ktutils/ktutils.h>
+#include <ktutils/protocol/ktu_message2.h>
+
+// The parts' folders stay under ktutils/, off the consumer's include path.
+#if __has_include(<protocol/ktu_message2.h>) || __has_include(<ktutils.h>)
+#error "only <ktutils/...> may reach a consumer"
+#endif
 
 #include <cstdio>
 #include <vector>

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ktutils.h"
+#include "ktutils/ktutils.h"
 #include "tests/support/byte_source.h"
 
 // The twelve messages that carry a payload, behind one uniform signature, so

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "library/verify_server_component.h"
+#include "ktutils/library/verify_server_component.h"
 #include "tests/windows/fake_wintrust.h"
 
 namespace {

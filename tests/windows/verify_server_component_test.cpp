@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "library/verify_server_component.h"
+#include "ktutils/library/verify_server_component.h"
 #include "tests/temp_dir.h"
 
 namespace {

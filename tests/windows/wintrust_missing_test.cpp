@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "library/verify_server_component.h"
+#include "ktutils/library/verify_server_component.h"
 
 namespace {
 
