@@ -60,3 +60,9 @@ add_test(NAME ktutils-consumer.add-subdirectory
       -P "${CMAKE_CURRENT_SOURCE_DIR}/consumer/install_and_run.cmake")
 set_tests_properties(ktutils-consumer.add-subdirectory PROPERTIES
   PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
+
+# Each builds a project of its own against ktutils: the plain CI build runs
+# them, the sanitizer and zlib-only presets leave the label out.
+get_directory_property(consumer_tests TESTS)
+list(FILTER consumer_tests INCLUDE REGEX "^ktutils-consumer\\.")
+set_tests_properties(${consumer_tests} PROPERTIES LABELS consumer)
