@@ -4,16 +4,14 @@
 #include <cstdint>
 
 #include "ktutils.h"
-#include "tests/support/byte_source.h"
 
-// The twelve messages that carry a payload, behind one uniform signature, so
-// that fuzzers, the thread test and the benchmarks can pick a message by
-// number and compare what went in with what came out.
+// The twelve messages that carry a payload, behind one signature, so that the
+// tests, fuzzers and benchmarks can pick a message by number and compare what
+// went in with what came out.
 namespace ktutils::detail {
 
-// Every value that any of the twelve payloads carries. A message uses only
-// its own fields; the rest stay at their defaults, so two sets of values
-// compare equal exactly when the message's own fields do.
+// Every value that any of the twelve payloads carries; a message uses only its
+// own fields and leaves the rest at their defaults.
 struct MessageValues {
     uint32_t challenge = 0;
     XString string1;
@@ -35,14 +33,8 @@ inline bool operator!=(const MessageValues& a, const MessageValues& b) { return 
 struct PayloadCodec {
     const char* name;  // the encoder's name without "Write", e.g. "ChallengeConnect2"
     uint16_t type;
-    // The encoder, handed the message's own fields of `values`.
-    int (*write)(NQMessageBuffer& buffer, MessageValues& values);
-    // The decoder, storing into (and appending to) the same fields.
-    int (*read)(NQMessageBuffer& buffer, MessageValues& values);
-    // Fills the message's own fields from `source`, field by field in wire
-    // order and width: a payload the encoder wrote, drawn this way, gives
-    // back the values it was written from.
-    void (*draw)(ByteSource& source, MessageValues& values);
+    int (*write)(NQMessageBuffer& buffer, MessageValues& values);  // the message's own fields
+    int (*read)(NQMessageBuffer& buffer, MessageValues& values);   // into the same fields
 };
 
 constexpr std::size_t kPayloadCodecCount = 12;
@@ -52,11 +44,5 @@ const std::array<PayloadCodec, kPayloadCodecCount>& PayloadCodecs();
 
 // The codec of `type`, or null for a type without payload or outside the set.
 const PayloadCodec* PayloadCodecOf(uint16_t type);
-
-// Lists drawn from input stop here, so that a drawn message stays well under
-// the buffer's payload limit.
-constexpr std::size_t kMaxDrawnElements = 1024;
-// Texts drawn from input stop here, for the same reason.
-constexpr std::size_t kMaxDrawnText = 4096;
 
 }  // namespace ktutils::detail
