@@ -1,28 +1,27 @@
 #pragma once
 
-#include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "tests/support/payload_codecs.h"
 
-// One fixed set of arguments per message type: the values behind the golden
-// bytes (tests/golden/messages.hex), the seeds of the fuzzers, and the
-// workload of the thread test.
+// The fixed arguments of every message: the values behind the golden bytes (tests/golden/messages.hex)
+// and the thread test's workload.
 namespace fixture {
 
 using ktutils::detail::MessageValues;
 
 extern const char* const kString1;
 
-// The fixed arguments of `type`: its own fields set, every other at default.
+// Every field set; `type` picks the 16-bit value (ServerInfo's differs from ConnectedDual2's).
 MessageValues Values(uint16_t type);
 
 struct Message {
-    const char* encoder;  // also the section name in the golden file
+    std::string encoder;  // the section name in the golden file
     uint16_t type;
-    int (*write)(NQMessageBuffer&);  // with the fixed arguments
+    std::function<int(NQMessageBuffer&)> write;  // with the fixed arguments
 };
-
 // All 23 types, in catalogue order.
 const std::vector<Message>& Messages();
 
