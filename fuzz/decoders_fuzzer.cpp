@@ -1,7 +1,6 @@
-// Mode: raw frames into the decoders. The frame's type (bytes 4-5) picks the decoder (a type
-// without one: byte 4 modulo twelve), the bytes after the 8-byte header are the payload. The decoder
-// must answer 0 or 1 without a fault, the same way twice, and on 1 give values that re-encode to
-// exactly the bytes it consumed.
+// Mode: raw frames into the decoders: the type (bytes 4-5; without a decoder, byte 4 modulo twelve)
+// picks one, the bytes after the 8-byte header are its payload. It must answer 0 or 1 without a fault,
+// the same way twice, and on 1 give values that re-encode to exactly the bytes it consumed.
 #include "fuzz/fuzz_check.h"
 #include "tests/support/payload_codecs.h"
 

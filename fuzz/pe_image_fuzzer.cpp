@@ -1,7 +1,6 @@
-// Mode: raw bytes as a whole component file, into the Linux trust provider. The PE layout reader
-// must keep every range inside the file, the sections in file order and clear of the certificate
-// table; the certificate table reader must find signed data only inside that table; the whole
-// Authenticode check must answer one of its known statuses. Seeds: the signature tests' images.
+// Mode: raw bytes as a component file, into the Linux trust provider: PE ranges inside the file, the
+// sections in file order and clear of the certificate table, signed data only inside that table, and
+// one of the known statuses from the whole Authenticode check. Seeds: the signature tests' images.
 #include "fuzz/fuzz_check.h"
 #include "host/wintrust/authenticode.h"
 #include "host/wintrust/pe_image.h"

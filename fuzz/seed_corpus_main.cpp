@@ -1,6 +1,5 @@
-// Writes each message of the golden file (tests/golden/messages.hex: sections "[WriteName]" of hex
-// pairs, '#' to the end of a line a comment) as one binary file, the seeds of the message and
-// checksum harnesses, so that they follow the wire format and no binary input is kept in the tree.
+// Writes each message of the golden file (sections "[WriteName]" of hex pairs, '#' to a line's end a
+// comment) as a file: the seeds of the message and checksum harnesses, no binary kept in the tree.
 //   ktutils-fuzz-seeds <golden.hex> <output directory>
 #include <filesystem>
 #include <fstream>

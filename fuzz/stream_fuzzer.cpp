@@ -9,8 +9,7 @@
 #include "fuzz/fuzz_check.h"
 #include "host/nq2/nq_message_buffer.h"
 
-// Whole when `seed` is negative; else in pieces and reads of 1 to a few hundred bytes, from a
-// linear congruential generator, deterministic per input.
+// Whole for a negative seed, else pieces and reads of 1 to a few hundred bytes (an LCG's choice).
 static std::string Walk(const uint8_t* data, std::size_t size, int seed) {
     uint32_t state = static_cast<uint32_t>(seed) * 2654435761u + 1;
     const auto step = [&]() -> std::size_t {

@@ -1,8 +1,7 @@
-// Mode: write-corrupt-read. The input is read as a frame, as by the decoders harness, and the values
-// its decoder leaves (all of them, or those before the read that failed) are written through the
-// real buffer: they must decode to exactly what was written. Then the frame is damaged, as a hash
-// of the input picks: its payload cut short, or one byte flipped. Its decoder must answer 0 or 1
-// without a fault, and on 1 give values that re-encode to the bytes it read.
+// Mode: write-corrupt-read. The input is read as a frame, as by the decoders harness; the values its
+// decoder leaves (those before a failing read, too), written through the real buffer, must decode to
+// exactly what was written. Damaged as a hash of the input picks (its payload cut short, or a byte
+// flipped), the frame must decode to 0 or 1, and on 1 to values that re-encode to the bytes read.
 #include "fuzz/fuzz_check.h"
 #include "tests/support/payload_codecs.h"
 

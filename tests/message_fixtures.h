@@ -6,8 +6,7 @@
 
 #include "tests/support/payload_codecs.h"
 
-// The fixed arguments of every message: the values behind the golden bytes (tests/golden/messages.hex)
-// and the thread test's workload.
+// The fixed arguments behind the golden bytes (tests/golden/messages.hex), also the thread test's.
 namespace fixture {
 
 using ktutils::detail::MessageValues;

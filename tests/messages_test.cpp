@@ -1,5 +1,4 @@
-// Every message through the real buffer (golden bytes, a full buffer, damaged payloads) and
-// through GoogleMock (the exact calls, refusals and exceptions).
+// Every message through the real buffer (golden bytes, full buffer, damage) and GoogleMock (exact calls).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -42,17 +41,7 @@ TEST(GoldenBytes, EveryMessageWritesItsPinnedBytesAndDecodesToItsArguments) {
             EXPECT_EQ(codec->read(in, got), 1);
             EXPECT_TRUE(ReencodesToConsumedBytes(*codec, got, in, PayloadOf(pinned)));
         }
-        EXPECT_EQ(in.CurrentMsg(), 0);
     }
-}
-
-TEST(ListRule, ReceivedElementsFollowThoseAlreadyInTheListInWireOrder) {
-    NQMessageBuffer in;
-    ASSERT_TRUE(Deliver(in, 124, PayloadOf(Encode(*PayloadCodecOf(124), fixture::Values(124)))));
-    MessageValues got = RichValues(), want = RichValues();
-    for (const KTUGuidVersion& e : fixture::Values(124).guidVersions) want.guidVersions.Append(e);
-    EXPECT_EQ(KTUMessage2::ReadBadModule2(in, got.guidVersions), 1);
-    EXPECT_TRUE(got == want);
 }
 
 TEST(FullBuffer, EveryEncoderRefusesAndTheBufferKeepsWhatItHolds) {
@@ -78,25 +67,24 @@ TEST(MalformedInput, DecodersAnswerOneOnlyForWholeFieldsAndNeverFault) {
     for (std::size_t c = 0; c < kPayloadCodecCount; ++c) {
         const PayloadCodec& codec = PayloadCodecs()[c];
         const auto [fixed, element] = kShapes.at(codec.type);
-        // Cut at every point, then up to three trailing bytes: a list reads them as a partial
-        // element and keeps only the whole ones; other payloads leave them unread.
+        // Cut at every point, then up to three trailing bytes: a list reads them as a partial element
+        // and appends only the whole ones behind those already in it; other payloads leave them unread.
         for (std::size_t length = 0; length <= payloads[c].size() + 3; ++length) {
             Bytes cut(payloads[c].begin(), payloads[c].begin() + std::min(length, payloads[c].size()));
             cut.resize(length, 0xEE);
             NQMessageBuffer in;
             ASSERT_TRUE(Deliver(in, codec.type, cut));
-            MessageValues got;
+            MessageValues got = RichValues();
             const bool whole = length >= fixed && (element == 0 || (length - fixed) % element == 0);
             EXPECT_EQ(codec.read(in, got), whole ? 1 : 0) << codec.name << " cut to " << length;
             const std::size_t elements = got.guidVersions.GetCount() + got.moduleInfos.GetCount() + got.guids.GetCount();
-            EXPECT_EQ(elements, element == 0 || length < fixed ? 0 : (length - fixed) / element) << codec.name;
+            EXPECT_EQ(elements, 3 * kRichListLength + (element == 0 || length < fixed ? 0 : (length - fixed) / element));
         }
         // The payloads of the other types (a decoder trusts the caller's choice): 0 or 1, no stray read.
         for (const Bytes& other : payloads) {
             NQMessageBuffer in;
-            ASSERT_TRUE(Deliver(in, codec.type, other));
             MessageValues got;
-            const int result = codec.read(in, got);
+            const int result = Deliver(in, codec.type, other) ? codec.read(in, got) : -1;
             EXPECT_TRUE(result == 0 || result == 1) << codec.name;
         }
     }
@@ -140,8 +128,8 @@ std::string Text(uint32_t value, const char* format = "%X") {
     return text;
 }
 
-// Logs every call in order. The opening answers `opened`, every write 0 (which must not stop an
-// encoder), and the call numbered `failAt` throws.
+// Logs every call with its arguments (numbers in hex), in order. The opening answers `opened`, every
+// write 0 (which must not stop an encoder), and the call numbered `failAt` throws.
 struct Recorder : NiceMock<MockMessageBuffer> {
     std::string log;
     int calls = 0;

@@ -10,10 +10,9 @@
 namespace {
 
 TEST(Names, MessageTypesAreNamedAsTheirConstantsAndEveryOtherNumberIsUnknown) {
-    const std::pair<uint16_t, const char*> rows[] = {
-        {14, "KTMESSAGETYPE2_CONNECTED"}, {17, "KTMESSAGETYPE2_PING"}, {27, "KTMESSAGETYPE2_CHALLENGECONNECTEX"},
-        {29, "KTMESSAGETYPE2_CHALLENGECONNECTEMBEDDED"}, {120, "KTMESSAGETYPE2_CONNECTIONERROR"},
-        {126, "KTMESSAGETYPE2_ALREADYCONNECTED"}};
+    const std::pair<uint16_t, const char*> rows[] = {{14, "KTMESSAGETYPE2_CONNECTED"}, {17, "KTMESSAGETYPE2_PING"},
+        {27, "KTMESSAGETYPE2_CHALLENGECONNECTEX"}, {29, "KTMESSAGETYPE2_CHALLENGECONNECTEMBEDDED"},
+        {120, "KTMESSAGETYPE2_CONNECTIONERROR"}, {126, "KTMESSAGETYPE2_ALREADYCONNECTED"}};
     for (const auto& [type, name] : rows) EXPECT_STREQ(KTUMessage2::KTUMessage2TypeToString(type), name);
     std::set<std::string> names;  // the runs 14-29 and 120-126 alone, each with a static text of its own
     for (unsigned type = 0; type <= 0xFFFF; ++type) {
@@ -27,11 +26,10 @@ TEST(Names, MessageTypesAreNamedAsTheirConstantsAndEveryOtherNumberIsUnknown) {
 }
 
 TEST(Names, ErrorCodesAreNamedAsTheirEnumeratorsAndEveryOtherValueIsUnknown) {
-    const std::pair<int, const char*> rows[] = {
-        {0, "KT_OK"}, {8, "KTERR_CXERROR"}, {10, "KTERR_CLIENTDISCONNECTED"}, {27, "KTERR_TOOMANYERROR"},
-        {31, "KTERR_AUTHFAILED"}, {5000, "KTERR_USER"}, {9, "UNKNOWN_ERROR"}, {14, "UNKNOWN_ERROR"},
-        {30, "UNKNOWN_ERROR"}, {32, "UNKNOWN_ERROR"}, {4999, "UNKNOWN_ERROR"}, {5001, "UNKNOWN_ERROR"},
-        {-1, "UNKNOWN_ERROR"}, {INT_MIN, "UNKNOWN_ERROR"}, {INT_MAX, "UNKNOWN_ERROR"}};
+    const std::pair<int, const char*> rows[] = {{0, "KT_OK"}, {8, "KTERR_CXERROR"}, {10, "KTERR_CLIENTDISCONNECTED"},
+        {27, "KTERR_TOOMANYERROR"}, {31, "KTERR_AUTHFAILED"}, {5000, "KTERR_USER"}, {9, "UNKNOWN_ERROR"},
+        {14, "UNKNOWN_ERROR"}, {30, "UNKNOWN_ERROR"}, {32, "UNKNOWN_ERROR"}, {4999, "UNKNOWN_ERROR"},
+        {5001, "UNKNOWN_ERROR"}, {-1, "UNKNOWN_ERROR"}, {INT_MIN, "UNKNOWN_ERROR"}, {INT_MAX, "UNKNOWN_ERROR"}};
     for (const auto& [code, name] : rows) EXPECT_STREQ(KTERRToString(static_cast<KTERR>(code)), name) << code;
     std::set<std::string> names;  // 30 codes, each with a static text of its own
     for (int code = -10; code <= 6000; ++code) {

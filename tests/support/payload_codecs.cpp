@@ -31,7 +31,6 @@ const std::array<PayloadCodec, kPayloadCodecCount> kCodecs = {{
     KTUTILS_CODEC(BadVersion2, KTMESSAGETYPE2_BADVERSION, v.version),
     KTUTILS_CODEC(BadModule2, KTMESSAGETYPE2_BADMODULE, v.guidVersions),
 }};
-#undef KTUTILS_CODEC
 
 template <class T>
 bool SameList(const XList<T>& a, const XList<T>& b) {
@@ -51,10 +50,8 @@ bool operator==(const MessageValues& a, const MessageValues& b) {
 const std::array<PayloadCodec, kPayloadCodecCount>& PayloadCodecs() { return kCodecs; }
 
 const PayloadCodec* PayloadCodecOf(uint16_t type) {
-    for (const PayloadCodec& codec : kCodecs) {
-        if (codec.type == type) return &codec;
-    }
-    return nullptr;
+    const auto found = std::find_if(kCodecs.begin(), kCodecs.end(), [type](const PayloadCodec& c) { return c.type == type; });
+    return found != kCodecs.end() ? &*found : nullptr;
 }
 
 MessageValues RichValues() {

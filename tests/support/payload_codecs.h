@@ -41,16 +41,15 @@ const PayloadCodec* PayloadCodecOf(uint16_t type);
 std::vector<uint8_t> Encode(const PayloadCodec& codec, MessageValues values);
 // Makes a message of `type` carrying `payload`, whatever it holds, current in `in`; false if it cannot.
 bool Deliver(NQMessageBuffer& in, uint16_t type, const std::vector<uint8_t>& payload);
-// After `codec` decoded the current message of `in` (its payload: `payload`) with result 1: whether
-// the bytes it consumed are exactly those its encoder writes for the values it produced. A decoder
-// that skipped, invented, reordered or misplaced a value fails this, whatever the input.
+// After `codec` decoded the current message of `in` (payload `payload`) with result 1: whether the bytes
+// it consumed are those its encoder writes for the values it produced, which a decoder fails when it
+// skips, invents, reorders or misplaces a value, whatever the input.
 bool ReencodesToConsumedBytes(const PayloadCodec& codec, const MessageValues& decoded, const NQMessageBuffer& in,
                               const std::vector<uint8_t>& payload);
 
-constexpr std::size_t kRichTextLength = 16;
-constexpr std::size_t kRichListLength = 16;
-// The fullest realistic content of every field at once: texts of kRichTextLength characters,
-// lists of kRichListLength elements, every byte of the numbers and blocks distinct and non-zero.
+// The fullest realistic content of every field: texts of kRichTextLength characters, lists of
+// kRichListLength elements, every byte of the numbers and blocks distinct and non-zero.
+constexpr std::size_t kRichTextLength = 16, kRichListLength = 16;
 MessageValues RichValues();
 
 }  // namespace ktutils::detail
