@@ -39,3 +39,7 @@ function(ktutils_add_fuzzer name)
     set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz)
   endif()
 endfunction()
+
+if(KTUTILS_BUILD_FUZZERS AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  message(FATAL_ERROR "KTUTILS_BUILD_FUZZERS needs clang (libFuzzer); use the fuzz preset")
+endif()

@@ -1,80 +1,44 @@
-// Mode: write-corrupt-read. The input's first bytes pick one of the twelve
-// payload messages and a damage (a flipped byte anywhere in the frame, or a
-// payload cut short); the rest supplies the message's arguments. The message
-// is encoded through the real buffer and must decode to exactly what was
-// written; then it is damaged, and its decoder must answer 0 or 1 without a
-// fault, and on 1 hand out values that re-encode to the bytes it consumed.
-#include <cstdint>
-#include <vector>
-
+// Mode: write-corrupt-read. The input is read as a frame, as by the decoders harness; the values its
+// decoder leaves (those before a failing read, too), written through the real buffer, must decode to
+// exactly what was written. Damaged as a hash of the input picks (its payload cut short, or a byte
+// flipped), the frame must decode to 0 or 1, and on 1 to values that re-encode to the bytes read.
 #include "fuzz/fuzz_check.h"
-#include "fuzz/reencode_check.h"
-#include "tests/support/byte_source.h"
 #include "tests/support/payload_codecs.h"
 
 using namespace ktutils::detail;
 
-namespace {
-
-constexpr std::size_t kHeader = NQMessageBuffer::kHeaderSize;
-
-uint32_t DeclaredLength(const std::vector<uint8_t>& frame) {
-    return static_cast<uint32_t>(frame[0]) | (static_cast<uint32_t>(frame[1]) << 8) |
-           (static_cast<uint32_t>(frame[2]) << 16) | (static_cast<uint32_t>(frame[3]) << 24);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    ByteSource source(data, size);
-    const PayloadCodec& codec = PayloadCodecs()[source.U8() % kPayloadCodecCount];
-    const bool cut = (source.U8() & 1) != 0;
-    const uint16_t position = source.U16();
-    const uint8_t mask = source.U8();
+    constexpr std::size_t kHeader = NQMessageBuffer::kHeaderSize;
+    if (size < kHeader || size > 4096) return 0;  // written again, well inside the payload limit
+    const PayloadCodec* known = PayloadCodecOf(static_cast<uint16_t>(data[4] | data[5] << 8));
+    const PayloadCodec& codec = known != nullptr ? *known : PayloadCodecs()[data[4] % kPayloadCodecCount];
+    MessageValues written, read, damaged;
+    NQMessageBuffer source, in, out;
+    if (Deliver(source, codec.type, std::vector<uint8_t>(data + kHeader, data + size))) codec.read(source, written);
+    std::vector<uint8_t> frame = Encode(codec, written);
+    KTUTILS_FUZZ_CHECK(frame.size() >= kHeader);
+    in.Receive(frame.data(), frame.size());
+    KTUTILS_FUZZ_CHECK(in.NextMsg() && in.MsgType() == codec.type);
+    KTUTILS_FUZZ_CHECK(codec.read(in, read) == 1 && read == written && in.CurrentMsg() == 0);
 
-    MessageValues written;
-    codec.draw(source, written);
-    NQMessageBuffer out;
-    // Drawn texts and lists are capped well inside the payload limit.
-    KTUTILS_FUZZ_CHECK(codec.write(out, written) == 1);
-    std::vector<uint8_t> frame = out.TakeOutput();
-    KTUTILS_FUZZ_CHECK(frame.size() == kHeader + DeclaredLength(frame));
-
-    {
-        NQMessageBuffer in;
-        in.Receive(frame.data(), frame.size());
-        KTUTILS_FUZZ_CHECK(in.NextMsg());
-        KTUTILS_FUZZ_CHECK(in.MsgType() == codec.type);
-        MessageValues read;
-        KTUTILS_FUZZ_CHECK(codec.read(in, read) == 1);
-        KTUTILS_FUZZ_CHECK(read == written);
-        KTUTILS_FUZZ_CHECK(in.CurrentMsg() == 0);
-    }
-
-    if (cut) {
-        const std::size_t payload = frame.size() - kHeader;
-        if (payload == 0) return 0;
-        const uint32_t kept = static_cast<uint32_t>(position % payload);  // always shorter
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+    if ((hash & 1) != 0 && frame.size() > kHeader) {
+        const auto kept = static_cast<uint32_t>((hash >> 8) % (frame.size() - kHeader));
         frame.resize(kHeader + kept);
         for (int i = 0; i < 4; ++i) frame[i] = static_cast<uint8_t>(kept >> (8 * i));
     } else {
-        frame[position % frame.size()] ^= mask != 0 ? mask : 0x80;
+        frame[(hash >> 8) % frame.size()] ^= static_cast<uint8_t>(hash >> 1) | 1;
     }
-
-    NQMessageBuffer in;
-    in.Receive(frame.data(), frame.size());
+    out.Receive(frame.data(), frame.size());
     try {
-        // A damaged header may declare more than arrived, or be refused.
-        if (!in.NextMsg()) return 0;
+        if (!out.NextMsg()) return 0;  // a damaged header may declare more than arrived
     } catch (const NQBufferError&) {
-        return 0;
+        return 0;  // or be refused
     }
-    MessageValues damaged;
-    const int result = codec.read(in, damaged);
-    KTUTILS_FUZZ_CHECK(result == 0 || result == 1);
-    if (result == 1) {
-        CheckReencodesToConsumedBytes(codec, damaged, in, frame.data() + kHeader,
-                                      DeclaredLength(frame));
-    }
+    const uint32_t declared = frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<uint32_t>(frame[3]) << 24;
+    const std::vector<uint8_t> payload(frame.begin() + kHeader, frame.begin() + kHeader + declared);
+    const int result = codec.read(out, damaged);
+    KTUTILS_FUZZ_CHECK(result == 0 || (result == 1 && ReencodesToConsumedBytes(codec, damaged, out, payload)));
     return 0;
 }

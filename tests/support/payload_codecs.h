@@ -2,24 +2,18 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "ktutils/ktutils.h"
-#include "tests/support/byte_source.h"
 
-// The twelve messages that carry a payload, behind one uniform signature, so
-// that fuzzers, the thread test and the benchmarks can pick a message by
-// number and compare what went in with what came out.
+// The twelve messages that carry a payload behind one signature, for the tests, fuzzers and benchmarks.
 namespace ktutils::detail {
 
-// Every value that any of the twelve payloads carries. A message uses only
-// its own fields; the rest stay at their defaults, so two sets of values
-// compare equal exactly when the message's own fields do.
+// Every value that any of the twelve payloads carries; a message uses only its own fields.
 struct MessageValues {
     uint32_t challenge = 0;
-    XString string1;
-    XString string2;
-    unsigned char block1[16] = {};
-    unsigned char block2[16] = {};
+    XString string1, string2;
+    unsigned char block1[16] = {}, block2[16] = {};
     KTUVersion version;
     XList<KTUGuidVersion> guidVersions;
     XList<KTUModuleInfo> moduleInfos;
@@ -28,35 +22,34 @@ struct MessageValues {
     uint16_t value16 = 0;
     uint32_t value32 = 0;
 };
-
 bool operator==(const MessageValues& a, const MessageValues& b);
-inline bool operator!=(const MessageValues& a, const MessageValues& b) { return !(a == b); }
 
 struct PayloadCodec {
     const char* name;  // the encoder's name without "Write", e.g. "ChallengeConnect2"
     uint16_t type;
-    // The encoder, handed the message's own fields of `values`.
-    int (*write)(NQMessageBuffer& buffer, MessageValues& values);
-    // The decoder, storing into (and appending to) the same fields.
-    int (*read)(NQMessageBuffer& buffer, MessageValues& values);
-    // Fills the message's own fields from `source`, field by field in wire
-    // order and width: a payload the encoder wrote, drawn this way, gives
-    // back the values it was written from.
-    void (*draw)(ByteSource& source, MessageValues& values);
+    int (*write)(NQMessageBuffer& buffer, MessageValues& values);  // the encoder, given the message's fields
+    int (*read)(NQMessageBuffer& buffer, MessageValues& values);   // the decoder, into the same fields
 };
 
 constexpr std::size_t kPayloadCodecCount = 12;
-
 // In catalogue order: 14, 15, 20, 21, 22, 26, 27, 28, 29, 122, 123, 124.
 const std::array<PayloadCodec, kPayloadCodecCount>& PayloadCodecs();
-
 // The codec of `type`, or null for a type without payload or outside the set.
 const PayloadCodec* PayloadCodecOf(uint16_t type);
 
-// Lists drawn from input stop here, so that a drawn message stays well under
-// the buffer's payload limit.
-constexpr std::size_t kMaxDrawnElements = 1024;
-// Texts drawn from input stop here, for the same reason.
-constexpr std::size_t kMaxDrawnText = 4096;
+// The frame that `codec` writes for `values`; empty when the encoder returns 0.
+std::vector<uint8_t> Encode(const PayloadCodec& codec, MessageValues values);
+// Makes a message of `type` carrying `payload`, whatever it holds, current in `in`; false if it cannot.
+bool Deliver(NQMessageBuffer& in, uint16_t type, const std::vector<uint8_t>& payload);
+// After `codec` decoded the current message of `in` (payload `payload`) with result 1: whether the bytes
+// it consumed are those its encoder writes for the values it produced, which a decoder fails when it
+// skips, invents, reorders or misplaces a value, whatever the input.
+bool ReencodesToConsumedBytes(const PayloadCodec& codec, const MessageValues& decoded, const NQMessageBuffer& in,
+                              const std::vector<uint8_t>& payload);
+
+// The fullest realistic content of every field: texts of kRichTextLength characters, lists of
+// kRichListLength elements, every byte of the numbers and blocks distinct and non-zero.
+constexpr std::size_t kRichTextLength = 16, kRichListLength = 16;
+MessageValues RichValues();
 
 }  // namespace ktutils::detail
