@@ -6,48 +6,14 @@
 #include "host/mqmath/mq_allocator.h"
 #include "host/mqmath/xstring.h"
 
-// A seam that does what the native one does until a test tells it otherwise,
-// and records the calls.
+// A seam that does what the native one does until a test tells it otherwise.
 class MockHostOs : public ktutils::detail::HostOs {
 public:
-    MockHostOs() {
-        using ktutils::detail::NativeHostOs;
-        using testing::_;
-        ON_CALL(*this, OpenForReading(_)).WillByDefault([](const char* p) { return NativeHostOs().OpenForReading(p); });
-        ON_CALL(*this, CreateExclusive(_)).WillByDefault([](const char* p) { return NativeHostOs().CreateExclusive(p); });
-        ON_CALL(*this, StatusOf(_, _)).WillByDefault([](Handle h, ktutils::detail::FileStatus* s) {
-            return NativeHostOs().StatusOf(h, s);
-        });
-        ON_CALL(*this, StatusOfPath(_, _)).WillByDefault([](const char* p, ktutils::detail::FileStatus* s) {
-            return NativeHostOs().StatusOfPath(p, s);
-        });
-        ON_CALL(*this, Read(_, _, _)).WillByDefault([](Handle h, void* b, std::size_t n) {
-            return NativeHostOs().Read(h, b, n);
-        });
-        ON_CALL(*this, Write(_, _, _)).WillByDefault([](Handle h, const void* b, std::size_t n) {
-            return NativeHostOs().Write(h, b, n);
-        });
-        ON_CALL(*this, Flush(_)).WillByDefault([](Handle h) { return NativeHostOs().Flush(h); });
-        ON_CALL(*this, Close(_)).WillByDefault([](Handle h) { return NativeHostOs().Close(h); });
-        ON_CALL(*this, Rename(_, _)).WillByDefault([](const char* a, const char* b) { return NativeHostOs().Rename(a, b); });
-        ON_CALL(*this, Remove(_)).WillByDefault([](const char* p) { return NativeHostOs().Remove(p); });
-        ON_CALL(*this, FinalName(_, _)).WillByDefault([](const char* p, XString* n) { return NativeHostOs().FinalName(p, n); });
-        ON_CALL(*this, MayWrite(_)).WillByDefault([](const char* p) { return NativeHostOs().MayWrite(p); });
-        ON_CALL(*this, OpenForWriting(_)).WillByDefault([](const char* p) { return NativeHostOs().OpenForWriting(p); });
-        ON_CALL(*this, CreateUnnamed(_)).WillByDefault([](const char* p) { return NativeHostOs().CreateUnnamed(p); });
-        ON_CALL(*this, Link(_, _)).WillByDefault([](Handle h, const char* p) { return NativeHostOs().Link(h, p); });
-        ON_CALL(*this, Adopt(_, _)).WillByDefault([](Handle h, const ktutils::detail::FileStatus& s) {
-            return NativeHostOs().Adopt(h, s);
-        });
-        ON_CALL(*this, Truncate(_, _)).WillByDefault([](Handle h, std::uint64_t n) { return NativeHostOs().Truncate(h, n); });
-        ON_CALL(*this, MapPages(_, _)).WillByDefault([](std::size_t n, bool huge) { return NativeHostOs().MapPages(n, huge); });
-        ON_CALL(*this, UnmapPages(_, _)).WillByDefault([](void* p, std::size_t n) { NativeHostOs().UnmapPages(p, n); });
-    }
-
+    using FileStatus = ktutils::detail::FileStatus;
     MOCK_METHOD(Handle, OpenForReading, (const char*), (override));
     MOCK_METHOD(Handle, CreateExclusive, (const char*), (override));
-    MOCK_METHOD(bool, StatusOf, (Handle, ktutils::detail::FileStatus*), (override));
-    MOCK_METHOD(bool, StatusOfPath, (const char*, ktutils::detail::FileStatus*), (override));
+    MOCK_METHOD(bool, StatusOf, (Handle, FileStatus*), (override));
+    MOCK_METHOD(bool, StatusOfPath, (const char*, FileStatus*), (override));
     MOCK_METHOD(std::int64_t, Read, (Handle, void*, std::size_t), (override));
     MOCK_METHOD(std::int64_t, Write, (Handle, const void*, std::size_t), (override));
     MOCK_METHOD(bool, Flush, (Handle), (override));
@@ -59,14 +25,28 @@ public:
     MOCK_METHOD(Handle, OpenForWriting, (const char*), (override));
     MOCK_METHOD(Handle, CreateUnnamed, (const char*), (override));
     MOCK_METHOD(bool, Link, (Handle, const char*), (override));
-    MOCK_METHOD(bool, Adopt, (Handle, const ktutils::detail::FileStatus&), (override));
+    MOCK_METHOD(bool, Adopt, (Handle, const FileStatus&), (override));
     MOCK_METHOD(bool, Truncate, (Handle, std::uint64_t), (override));
     MOCK_METHOD(void*, MapPages, (std::size_t, bool), (override));
     MOCK_METHOD(void, UnmapPages, (void*, std::size_t), (override));
+
+    MockHostOs() {
+        using testing::_;
+        HostOs* native = &ktutils::detail::NativeHostOs();
+#define KTUTILS_NATIVE(method, ...) \
+    ON_CALL(*this, method(__VA_ARGS__)).WillByDefault(testing::Invoke(native, &HostOs::method))
+        KTUTILS_NATIVE(OpenForReading, _); KTUTILS_NATIVE(CreateExclusive, _); KTUTILS_NATIVE(OpenForWriting, _);
+        KTUTILS_NATIVE(StatusOf, _, _); KTUTILS_NATIVE(StatusOfPath, _, _); KTUTILS_NATIVE(CreateUnnamed, _);
+        KTUTILS_NATIVE(Read, _, _, _); KTUTILS_NATIVE(Write, _, _, _); KTUTILS_NATIVE(Truncate, _, _);
+        KTUTILS_NATIVE(Flush, _); KTUTILS_NATIVE(Close, _); KTUTILS_NATIVE(Rename, _, _); KTUTILS_NATIVE(Remove, _);
+        KTUTILS_NATIVE(FinalName, _, _); KTUTILS_NATIVE(MayWrite, _); KTUTILS_NATIVE(Link, _, _);
+        KTUTILS_NATIVE(Adopt, _, _); KTUTILS_NATIVE(MapPages, _, _); KTUTILS_NATIVE(UnmapPages, _, _);
+#undef KTUTILS_NATIVE
+    }
 };
 
-// Installs a seam for one scope. On leaving, the kept scratch blocks are
-// unmapped first: some may remember the seam that is about to go.
+// Installs a seam for one scope. The kept scratch blocks are unmapped on the
+// way in and out: some may remember the seam that is about to go.
 class ScopedHostOs {
 public:
     explicit ScopedHostOs(ktutils::detail::HostOs* os) : m_previous(ktutils::detail::InstallHostOs(os)) {

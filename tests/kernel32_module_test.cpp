@@ -1,6 +1,5 @@
-// The loader stand-ins as the program itself calls them: this executable
-// links them in, so they run from the main program, whose folder the loader
-// records without a name (the path a statically linked ktutils takes).
+// The loader stand-ins as the program itself calls them: the loader records
+// the main program without a name (the path a statically linked ktutils takes).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
@@ -9,39 +8,36 @@
 #include <string>
 
 #include "host/win32/kernel32.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The file the loader loaded for `module`.
-std::string LoadedFile(HMODULE module) {
-    link_map* map = nullptr;
-    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {};
-    return map->l_name;
-}
-
-TEST(Kernel32Module, LoadsAModuleByItsWindowsNameFromBesideTheProgram) {
-    // The build puts a copy of the provider beside this program.
-    const std::string besideProgram = fs::canonical("/proc/self/exe").parent_path() / "libwintrust.so";
-    for (const char* name : {"wintrust.dll", "WinTrust.DLL"}) {
-        SCOPED_TRACE(name);
-        HMODULE module = LoadLibraryA(name);
-        ASSERT_NE(module, nullptr) << dlerror();
-        EXPECT_EQ(LoadedFile(module), besideProgram);
+// A name without a folder that ends in ".dll", in any case, is the platform's
+// "lib<name>.so", found first beside the program (the build copies the
+// provider there); any other name is taken as it is.
+TEST(Kernel32Module, LoadsWindowsNamesAsThePlatformsModulesAndOtherNamesAsGiven) {
+    const std::string beside = fs::canonical("/proc/self/exe").parent_path() / "libwintrust.so";
+    TempDir dir;
+    const std::string copy = dir.Path("wintrust.dll");
+    fs::copy_file(beside, copy);
+    const struct {
+        const char* name;
+        std::string loaded;  // empty: none
+    } cases[] = {
+        {"wintrust.dll", beside}, {"WinTrust.DLL", beside},   {"libwintrust.so", beside},
+        {copy.c_str(), copy},     {"ktutils-no-such-module.dll", ""}, {"/nonexistent/wintrust.dll", ""},
+        {".dll", ""},             {"", ""},                   {nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name ? c.name : "null");
+        HMODULE module = LoadLibraryA(c.name);
+        link_map* map = nullptr;
+        ASSERT_EQ(module != nullptr && dlinfo(module, RTLD_DI_LINKMAP, &map) == 0 ? map->l_name : "", c.loaded);
+        if (module == nullptr) continue;
         EXPECT_NE(GetProcAddress(module, "WinVerifyTrust"), nullptr);
         EXPECT_EQ(GetProcAddress(module, "NoSuchFunction"), nullptr);
         EXPECT_EQ(FreeLibrary(module), TRUE);
     }
-}
-
-TEST(Kernel32Module, FailsForModulesThatCannotBeFound) {
-    EXPECT_EQ(LoadLibraryA("ktutils-no-such-module.dll"), nullptr);
-    EXPECT_EQ(LoadLibraryA("/nonexistent/wintrust.dll"), nullptr);  // a path is taken as it is
-    EXPECT_EQ(LoadLibraryA(""), nullptr);
-    EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
     EXPECT_EQ(GetProcAddress(nullptr, "WinVerifyTrust"), nullptr);
     EXPECT_EQ(FreeLibrary(nullptr), FALSE);
 }
-
-}  // namespace

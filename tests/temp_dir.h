@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -16,12 +14,10 @@ public:
     TempDir() : m_path(ktutils::test::MakeUniqueFolder("ktutils-test-")) {}
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
         std::filesystem::remove_all(m_path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-
     std::string Path(const std::string& name) const { return (m_path / name).string(); }
     const std::filesystem::path& Root() const { return m_path; }
 
@@ -30,8 +26,8 @@ private:
 };
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {

@@ -1,0 +1,274 @@
+// File checksums and ".crc" markers, through a seam that acts natively until
+// a row tells it to fail.
+#include <gmock/gmock.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "checksum/compute_crc.h"
+#include "checksum/crc_marker.h"
+#include "host/mqmath/mq_file.h"
+#include "tests/host_os_mock.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+using testing::_;
+using testing::Return;
+using ktutils::detail::HostOs;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+enum Thing { kNone, kRegular, kFolder, kFifo, kLink, kStaleTemporary };
+enum Seam { kNative = 0, kMayNotWrite = 1, kNoNewNames = 2, kNoOwner = 4, kNoUnnamed = 8, kWriteFails = 16,
+            kWriteThrows = 32, kRenameFails = 64, kReadThrows = 128, kReadsNothing = 256, kNoScratch = 512, kHuge = 1024 };
+constexpr long long kComputed = -1, kThrows = -2;
+
+template <class Call>
+long long ResultOf(Call call) {
+    try {
+        return call();
+    } catch (const std::runtime_error&) {
+        return kThrows;
+    }
+}
+
+// Every scratch object goes back once, a block before its file closes.
+class Files : public testing::Test {
+protected:
+    void SetUp() override {
+        ON_CALL(os, Close(_)).WillByDefault([this](HostOs::Handle file) {
+            EXPECT_EQ(allocator.OutstandingBlocks(), blocks);
+            return ktutils::detail::NativeHostOs().Close(file);
+        });
+    }
+    void TearDown() override {
+        EXPECT_EQ(allocator.OutstandingStrings(), strings);
+        EXPECT_EQ(allocator.OutstandingBlocks(), blocks);
+        EXPECT_EQ(allocator.StrayReleases(), strays);
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Root()))
+            EXPECT_NE(entry.path().string().back(), '~') << "a temporary file stayed: " << entry.path();
+    }
+    void Make(Thing thing, const std::string& path, const Bytes& bytes) {
+        if (thing == kRegular || thing == kStaleTemporary) WriteBytes(path, bytes);
+        if (thing == kStaleTemporary) WriteBytes(path.substr(0, path.size() - 1) + "~", {9});
+        if (thing == kFolder) fs::create_directory(path);
+#ifndef _WIN32
+        if (thing == kFifo) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }
+        if (thing == kLink) WriteBytes(dir.Path("kept"), bytes), fs::create_symlink("kept", path);
+#endif
+    }
+    void Fail(int seam) {
+        const auto on = [seam](int bit) { return (seam & bit) != 0; };
+        const auto gone = testing::Throw(std::runtime_error("gone"));
+        if (on(kMayNotWrite)) ON_CALL(os, MayWrite(_)).WillByDefault(Return(false));
+        if (on(kNoNewNames | kNoUnnamed)) ON_CALL(os, CreateUnnamed(_)).WillByDefault(Return(HostOs::kInvalidHandle));
+        if (on(kNoNewNames)) ON_CALL(os, CreateExclusive(_)).WillByDefault(Return(HostOs::kInvalidHandle));
+        if (on(kNoOwner)) ON_CALL(os, Adopt(_, _)).WillByDefault(Return(false));
+        if (on(kWriteFails)) ON_CALL(os, Write(_, _, _)).WillByDefault(Return(-1));
+        if (on(kWriteThrows)) ON_CALL(os, Write(_, _, _)).WillByDefault(gone);
+        if (on(kRenameFails)) ON_CALL(os, Rename(_, _)).WillByDefault(Return(false));
+        if (on(kReadThrows)) ON_CALL(os, Read(_, _, _)).WillByDefault(gone);
+        if (on(kReadsNothing)) ON_CALL(os, Read(_, _, _)).WillByDefault(Return(0));  // it shrank
+        if (on(kNoScratch)) ON_CALL(os, MapPages(_, _)).WillByDefault(Return(nullptr));
+        if (on(kHuge)) ON_CALL(os, StatusOf(_, _)).WillByDefault([](HostOs::Handle file, auto* status) {
+            status->size = ktutils::detail::NativeHostOs().StatusOf(file, status) ? std::uint64_t{1} << 32 : 0;
+            return status->size != 0;
+        });
+    }
+    TempDir dir;
+    testing::NiceMock<MockHostOs> os;
+    ScopedHostOs installed{&os};
+    MqAllocator& allocator = MqAllocator::Instance();
+    const std::size_t strings = allocator.OutstandingStrings(), blocks = allocator.OutstandingBlocks();
+    const std::size_t strays = allocator.StrayReleases();
+};
+
+template <class Case>
+std::string NameOf(const testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+// zlib's checksum of the whole contents; 0 for what cannot be read whole as a regular file.
+struct FileCase {
+    const char* name;
+    Thing thing;
+    int size, seam;
+    long long crc;  // kComputed: zlib's
+};
+
+const FileCase kFileCases[] = {
+    {"Empty", kRegular, 0, kNative, 1},
+    {"ThreeBytes", kRegular, 3, kNative, kComputed},
+    {"ManyReadPieces", kRegular, (3 << 20) + 5, kNative, kComputed},
+    {"Missing", kNone, 0, kNative, 0},
+    {"Folder", kFolder, 0, kNative, 0},
+#ifndef _WIN32
+    {"FifoWithoutWriter", kFifo, 0, kNative, 0},
+#endif
+    {"FourGiB", kRegular, 10, kHuge, 0},
+    {"ShrankAfterItsSizeWasTaken", kRegular, 100, kReadsNothing, 0},
+    {"NoScratchMemory", kRegular, 100, kNoScratch, 0},
+    {"EmptyWithoutScratchMemory", kRegular, 0, kNoScratch, 1},
+    {"ThrowingRead", kRegular, 100, kReadThrows, kThrows},
+};
+
+class ComputeCRCFile : public Files, public testing::WithParamInterface<FileCase> {};
+
+TEST_P(ComputeCRCFile, IsZlibsOverTheWholeContentsElseZero) {
+    const FileCase& c = GetParam();
+    Bytes bytes(static_cast<std::size_t>(c.size));
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+    Make(c.thing, dir.Path("f"), bytes);
+    Fail(c.seam);
+    const long long zlib = adler32(1, bytes.data(), static_cast<uInt>(bytes.size()));
+    EXPECT_EQ(ResultOf([&] { return ComputeCRC(dir.Path("f").c_str()); }), c.crc == kComputed ? zlib : c.crc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ComputeCRCFile, testing::ValuesIn(kFileCases), NameOf<FileCase>);
+
+struct ReadCase {
+    const char* name;
+    Thing file, marker;
+    Bytes bytes;  // the marker's
+    int seam;
+    long long crc;  // GetFileCRC; kComputed: the file's checksum
+    int fromMarker;
+    long long crc2;  // GetFileCRC2
+};
+
+const ReadCase kReadCases[] = {
+    {"FourByteMarker", kRegular, kRegular, {0xD4, 0xC3, 0xB2, 0xA1, 0xFE}, kNative, 0xA1B2C3D4, 1, 0xA1B2C3D4},
+    {"ShortMarkerFillsTheLowBytes", kRegular, kRegular, {0x56, 0x34, 0x12}, kNative, 0x123456, 1, 0x123456},
+    {"EmptyMarker", kRegular, kRegular, {}, kNative, 0, 1, 0},
+    {"NoMarker", kRegular, kNone, {}, kNative, kComputed, 0, 0},
+    {"MarkerIsAFolder", kRegular, kFolder, {}, kNative, kComputed, 0, 0},
+    {"NoMarkerNoFile", kNone, kNone, {}, kNative, 0, 0, 0},
+    // Trusted without a look at the file; only GetFileCRC2 asks for a regular file.
+    {"MarkerOfAFolder", kFolder, kRegular, {1, 2, 3, 4}, kNative, 0x04030201, 1, 0},
+    {"MarkerReadThrows", kRegular, kRegular, {1, 2, 3, 4}, kReadThrows, kThrows, 0, kThrows},
+    {"FileReadThrows", kRegular, kNone, {}, kReadThrows, kThrows, 0, 0},
+};
+
+class MarkerRead : public Files, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(MarkerRead, GivesItsFirstFourBytesLittleEndianElseTheComputedChecksum) {
+    const ReadCase& c = GetParam();
+    const std::string path = dir.Path("data");
+    Make(c.file, path, {'d', 'a', 't', 'a'});
+    Make(c.marker, path + ".crc", c.bytes);
+    Fail(c.seam);
+    const long long crc = c.crc == kComputed ? ComputeCRC("data", 4) : c.crc;
+    int fromMarker = -1;
+    EXPECT_EQ(ResultOf([&] { return GetFileCRC(path.c_str(), &fromMarker); }), crc);
+    EXPECT_EQ(fromMarker, c.fromMarker);
+    EXPECT_EQ(ResultOf([&] { return GetFileCRC(path.c_str(), nullptr); }), crc);
+    EXPECT_EQ(ResultOf([&] { return GetFileCRC2(path.c_str()); }), c.crc2);
+    EXPECT_EQ(GetFileCRC2(nullptr), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MarkerRead, testing::ValuesIn(kReadCases), NameOf<ReadCase>);
+
+// The writers land where, and fail where, an in-place open of the marker for
+// writing would; a reader then finds a whole marker, old or new.
+struct WriteCase {
+    const char* name;
+    std::string file;
+    Thing old;          // holding 1..8
+    unsigned int mode;  // of the old marker, and afterwards; 0: as made
+    int seam;
+    bool info;   // WriteFileInfo(-2), else CreateFileCRCMarker
+    int result;  // or kThrows
+    bool replaced;
+};
+
+const WriteCase kWriteCases[] = {
+    {"CreatesTheMarker", "d", kNone, 0, kNative, false, 1, true},
+    {"InfoFollowsTheChecksum", "d", kRegular, 0, kNative, true, 1, true},
+    {"NoSuchFolder", "no-such-folder/d", kNone, 0, kNative, false, 0, false},
+    {"MarkerIsAFolder", "d", kFolder, 0, kNative, false, 0, false},
+    {"MarkerTheOsRefuses", "d", kRegular, 0, kMayNotWrite, false, 0, false},
+    {"NoMarkerInAFolderThatRefusesNewNames", "d", kNone, 0, kNoNewNames, false, 0, false},
+    {"MarkerInAFolderThatRefusesNewNamesWrittenInPlace", "d", kRegular, 0, kNoNewNames, true, 1, true},
+    {"MarkerWhoseOwnerCannotBeKeptWrittenInPlace", "d", kRegular, 0, kNoOwner, false, 1, true},
+    {"TemporaryLeftByAKilledWriter", "d", kStaleTemporary, 0, kNative, false, 1, true},
+    {"NamedTemporaryLeftByAKilledWriter", "d", kStaleTemporary, 0, kNoUnnamed, false, 1, true},
+    {"FailedWriteKeepsTheOldMarker", "d", kRegular, 0, kWriteFails, true, 1, false},
+    {"ThrowingWriteKeepsTheOldMarker", "d", kRegular, 0, kWriteThrows, false, kThrows, false},
+    {"FailedRenameKeepsTheOldMarker", "d", kRegular, 0, kRenameFails | kNoUnnamed, false, 1, false},
+#ifndef _WIN32
+    {"MarkerIsAFifo", "d", kFifo, 0, kNative, false, 0, false},
+    {"MarkerWithoutWriteBits", "d", kRegular, 0444, kNative, false, 0, false},
+    {"MarkerModeKept", "d", kRegular, 0604, kNative, false, 1, true},
+    {"SymlinkedMarkerWrittenThrough", "d", kLink, 0, kNative, false, 1, true},
+    {"LongestName", std::string(251, 'n'), kNone, 0, kNative, false, 1, true},  // with ".crc": 255
+#endif
+};
+
+class MarkerWrite : public Files, public testing::WithParamInterface<WriteCase> {};
+
+TEST_P(MarkerWrite, LandsOrFailsAsAnInPlaceOpenWouldAndLeavesAWholeMarker) {
+    const WriteCase& c = GetParam();
+    const std::string path = dir.Path(c.file), marker = path + ".crc";
+    const Bytes old = {1, 2, 3, 4, 5, 6, 7, 8};
+    Make(c.old, marker, old);
+    if (c.mode != 0) fs::permissions(marker, static_cast<fs::perms>(c.mode));
+    Fail(c.seam);
+    const fs::file_type before = fs::symlink_status(marker).type();
+    EXPECT_EQ(ResultOf([&] {
+                  return c.info ? WriteFileInfo(path.c_str(), 0x0A0B0C0Du, -2) : CreateFileCRCMarker(path.c_str(), 0x0A0B0C0Du);
+              }), c.result);
+    EXPECT_EQ(fs::symlink_status(marker).type(), c.replaced && c.old == kNone ? fs::file_type::regular : before);
+    Bytes expected = c.replaced ? Bytes{0x0D, 0x0C, 0x0B, 0x0A} : c.old == kNone ? Bytes{} : old;
+    if (c.replaced && c.info) expected.insert(expected.end(), {0xFE, 0xFF, 0xFF, 0xFF});
+    if (fs::is_regular_file(marker) || c.old == kNone) { EXPECT_EQ(ReadBytes(marker), expected); }
+    if (c.mode != 0) { EXPECT_EQ(static_cast<unsigned int>(fs::status(marker).permissions()) & 0777u, c.mode); }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MarkerWrite, testing::ValuesIn(kWriteCases), NameOf<WriteCase>);
+
+TEST_F(Files, MarkerReaderSeesOnlyWholeMarkersWhileAWriterReplacesThem) {
+    const std::string path = dir.Path("data");
+    const Bytes first = {0x11, 0x11, 0x11, 0x11}, second = {0x22, 0x22, 0x22, 0x22, 0x33, 0x33, 0x33, 0x33};
+    ASSERT_EQ(CreateFileCRCMarker(path.c_str(), 0x11111111u), 1);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {  // a 4-byte and an 8-byte marker in turn
+        for (int round = 0; round < 300; ++round)
+            round % 2 ? CreateFileCRCMarker(path.c_str(), 0x11111111u) : WriteFileInfo(path.c_str(), 0x22222222u, 0x33333333);
+        done = true;
+    });
+    for (Bytes seen = first; !done && (seen == first || seen == second);) {
+        MqFile reader;  // shares deletion on Windows, where an ifstream would stop the replacement
+        seen.resize(16);
+        seen.resize(reader.Open((path + ".crc").c_str(), MqFile::ReadExisting) ? reader.Read(seen.data(), 16) : 0);
+        EXPECT_TRUE(seen == first || seen == second) << "a torn marker of " << seen.size() << " bytes";
+    }
+    writer.join();
+}
+
+TEST_F(Files, MqFileOpensOnceInModeOneOrTwoAndGivesTheModeWord) {
+    WriteBytes(dir.Path("f"), {1, 2, 3});
+    MqFile file;
+    Bytes seen(8);
+    EXPECT_EQ(file.Open(dir.Path("f").c_str(), static_cast<MqFile::OpenMode>(3)), 0);
+    ASSERT_EQ(file.Open(dir.Path("f").c_str(), MqFile::ReadExisting), 1);
+    EXPECT_EQ(file.Open(dir.Path("f").c_str(), MqFile::ReadExisting), 0);
+    EXPECT_EQ(file.Write(seen.data(), 1), 0u);
+    EXPECT_EQ(file.Read(seen.data(), 2) + file.Read(seen.data() + 2, 8), 3u);
+    EXPECT_EQ(seen, (Bytes{1, 2, 3, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(MqFile::GetFileMode(dir.Root().string().c_str()) & 0xF000u, 0x4000u);
+#ifndef _WIN32
+    ::chmod(dir.Path("f").c_str(), 0640);
+    ::mkfifo(dir.Path("fifo").c_str(), 0604);
+    for (const auto& [path, mode] : std::vector<std::pair<std::string, unsigned int>>{
+             {dir.Path("f"), 0x8000 | 0640}, {dir.Path("fifo"), 0x1000 | 0604}, {"/dev/null", 0x2000 | 0666}, {dir.Path("none"), 0}})
+        EXPECT_EQ(MqFile::GetFileMode(path.c_str()), mode) << path;
+#endif
+}
+
+}  // namespace
