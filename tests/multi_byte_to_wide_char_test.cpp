@@ -4,52 +4,37 @@
 
 #include "host/win32/kernel32.h"
 
-namespace {
-
-// The system code page is UTF-8 here. Malformed input becomes one U+FFFD per
-// longest well-formed prefix, as on Windows, or fails when asked to.
-struct Conversion {
-    UINT codePage;
-    DWORD flags;
-    const char* in;
-    int length, room;  // room 0: measure only
-    int result;
-    std::u16string out;
-};
-
-const Conversion kConversions[] = {
-    {CP_ACP, 0, "abc", -1, 8, 4, std::u16string(u"abc\0", 4)},  // up to and including the terminator
-    {CP_ACP, 0, "abc", -1, 0, 4, u""},
-    {CP_ACP, 0, "abc", 2, 8, 2, u"ab"},
-    {CP_OEMCP, 0, "caf\xC3\xA9\xE2\x82\xAC", 8, 8, 5, u"caf\u00E9\u20AC"},
-    {CP_THREAD_ACP, 0, "\xF0\x9F\x98\x80", 4, 2, 2, u"\U0001F600"},
-    {CP_UTF8, 0, "a\xF0\x9F\x98\x80", 5, 3, 3, u"a\U0001F600"},
-    {CP_UTF8, 0, "ab\xF0\x9F\x98\x80", 6, 3, 0, u""},  // both halves of a pair or neither
-    {CP_ACP, 0, "abcd", -1, 4, 0, u""},                 // never cut short
-    {1252, 0, "a", -1, 4, 0, u""},
-    {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"},
-    {CP_ACP, 0, "\xE2\x82" "a\xC0\xAF\xFF", 6, 8, 5, u"\uFFFD" "a\uFFFD\uFFFD\uFFFD"},
-    {CP_ACP, 0, "\xE0\x80\xAF\xED\xA0\x80", 6, 8, 6, u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},  // overlong, surrogate
-    {CP_ACP, 0, "\xF4\x90\x80\x80\xF0\x8F", 6, 8, 6, u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF, overlong
-    {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3", 2, 8, 0, u""},
-    {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3\xA9", 3, 8, 2, u"a\u00E9"},
-    {CP_ACP, 0x1, "a", -1, 4, 0, u""},  // MB_PRECOMPOSED does not apply to UTF-8
-    {CP_ACP, 0, nullptr, -1, 4, 0, u""},
-    {CP_ACP, 0, "a", 0, 4, 0, u""},
-    {CP_ACP, 0, "a", -2, 4, 0, u""},
-    {CP_ACP, 0, "a", -1, -1, 0, u""},
-};
-
+// The system code page is UTF-8 here. A malformed sequence becomes one U+FFFD
+// per longest well-formed prefix, as on Windows, or fails when asked to. Room 0
+// measures; output that does not fit, or invalid arguments, give 0.
 TEST(MultiByteToWideChar, ConvertsUtf8AsWindowsDoesOrFails) {
-    for (const Conversion& c : kConversions) {
+    const struct { UINT codePage; DWORD flags; const char* in; int length, room, result; std::u16string out; } cases[] = {
+        {CP_ACP, 0, "abc", -1, 8, 4, std::u16string(u"abc\0", 4)},  // up to and including the terminator
+        {CP_ACP, 0, "abc", -1, 0, 4, u""},
+        {CP_ACP, 0, "abc", 2, 8, 2, u"ab"},
+        {CP_OEMCP, 0, "caf\xC3\xA9\xE2\x82\xAC", 8, 8, 5, u"caf\u00E9\u20AC"},
+        {CP_THREAD_ACP, 0, "\xF0\x9F\x98\x80", 4, 2, 2, u"\U0001F600"},
+        {CP_UTF8, 0, "a\xF0\x9F\x98\x80", 5, 3, 3, u"a\U0001F600"},
+        {CP_UTF8, 0, "ab\xF0\x9F\x98\x80", 6, 3, 0, u""},  // both halves of a pair or neither
+        {CP_ACP, 0, "abcd", -1, 4, 0, u""},
+        {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"},
+        {CP_ACP, 0, "\xE2\x82" "a\xC0\xAF\xFF", 6, 8, 5, u"\uFFFD" "a\uFFFD\uFFFD\uFFFD"},
+        {CP_ACP, 0, "\xE0\x80\xED\xA0\xF4\x90\xF0\x8F", 8, 8, 8, std::u16string(8, u'\uFFFD')},  // overlong, surrogate, too high
+        {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3", 2, 8, 0, u""},
+        {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3\xA9", 3, 8, 2, u"a\u00E9"},
+        {1252, 0, "a", -1, 4, 0, u""},
+        {CP_ACP, 0x1, "a", -1, 4, 0, u""},  // MB_PRECOMPOSED does not apply to UTF-8
+        {CP_ACP, 0, nullptr, -1, 4, 0, u""},
+        {CP_ACP, 0, "a", 0, 4, 0, u""},
+        {CP_ACP, 0, "a", -2, 4, 0, u""},
+        {CP_ACP, 0, "a", -1, -1, 0, u""},
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.in ? c.in : "null") << " room " << c.room);
         std::u16string out(8, u'x');
-        EXPECT_EQ(MultiByteToWideChar(c.codePage, c.flags, c.in, c.length, c.room > 0 ? &out[0] : nullptr, c.room),
-                  c.result);
+        EXPECT_EQ(MultiByteToWideChar(c.codePage, c.flags, c.in, c.length, c.room > 0 ? &out[0] : nullptr, c.room), c.result);
         EXPECT_EQ(out.substr(0, c.out.size()), c.out);
-        EXPECT_EQ(out.substr(static_cast<std::size_t>(c.room > 0 ? c.room : 0)), std::u16string(c.room > 0 ? 8 - c.room : 8, u'x'));
+        EXPECT_EQ(out.substr(static_cast<std::size_t>(std::max(c.room, 0))), std::u16string(8 - std::max(c.room, 0), u'x'));
     }
     EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "a", -1, nullptr, 4), 0);
 }
-
-}  // namespace
