@@ -10,39 +10,33 @@
 
 namespace {
 
-using ktutils::detail::Adler32Code;
-
-// The exported function (libdeflate or the vector code, as built), and each
+// The exported function (libdeflate or the vector code, as built), then each
 // vector code on its own: a CPU with AVX2 never picks the SSSE3 one.
-enum class Way { Exported, Best, Ssse3, Avx2 };
+const char* const kWays[] = {"Exported", "Best", "Ssse3", "Avx2"};
 
-unsigned long Checksum(Way way, unsigned long running, const unsigned char* data, unsigned int length) {
-    if (way == Way::Exported) return ComputeCRC(running, reinterpret_cast<const char*>(data), static_cast<int>(length));
-    const Adler32Code code = way == Way::Ssse3 ? Adler32Code::Ssse3 : way == Way::Avx2 ? Adler32Code::Avx2 : Adler32Code::Best;
+unsigned long Checksum(int way, unsigned long running, const unsigned char* data, unsigned int length) {
+    if (way == 0) return ComputeCRC(running, reinterpret_cast<const char*>(data), static_cast<int>(length));
     unsigned long result = 0;
-    EXPECT_TRUE(ktutils::detail::Adler32Vector(running, data, length, result, code));
+    EXPECT_TRUE(ktutils::detail::Adler32Vector(running, data, length, result, ktutils::detail::Adler32Code(way - 1)));
     return result;
 }
 
-class Adler32 : public testing::TestWithParam<Way> {};
+class Adler32 : public testing::TestWithParam<int> {};
 
-// zlib's adler32 is the reference, from every kind of running value, over
-// lengths around the 32- and 64-byte blocks and zlib's 5552-byte chunks, in
-// random pieces too.
+// zlib's adler32 is the reference, from every kind of running value, over lengths around the 32- and 64-byte
+// blocks and zlib's 5552-byte chunks, and in random pieces.
 TEST_P(Adler32, MatchesZlibAtEveryChunkBoundaryAndSplit) {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();  // the CPU asked here, not the code under test
-    if (GetParam() != Way::Exported && !(GetParam() == Way::Avx2 ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3")))
+#if defined(__x86_64__) || defined(__i386__)  // the CPU asked here, not the code under test
+    if (GetParam() != 0 && !(GetParam() == 3 ? __builtin_cpu_supports("avx2") : __builtin_cpu_supports("ssse3")))
 #else
-    if (GetParam() != Way::Exported)
+    if (GetParam() != 0)
 #endif
         GTEST_SKIP() << "this CPU lacks the instruction set";
     std::mt19937 random(1);
     std::vector<unsigned char> bytes(70000), ones(70000, 0xFF);  // all 0xFF: the overflow edge of both sums
     for (auto& b : bytes) b = static_cast<unsigned char>(random());
-    // The largest reduced sums (65520) among them; zlib reduces the others its own way.
-    std::vector<unsigned long> starts = {1, 0xFFF0FFF0, 0x0000FFF0, 0xFFF00001, 0x11E60398};
-    if (GetParam() == Way::Exported) starts.insert(starts.end(), {0xFFF1FFF1, 0xFFFFFFFF, 0xFFF10000, 0x0001FFFF});
+    std::vector<unsigned long> starts = {1, 0xFFF0FFF0, 0x0000FFF0, 0xFFF00001, 0x11E60398};  // sums up to 65520
+    if (GetParam() == 0) starts.insert(starts.end(), {0xFFF1FFF1, 0xFFFFFFFF, 0xFFF10000, 0x0001FFFF});
     std::vector<unsigned int> lengths = {5503, 5504, 5505, 5535, 5536, 5537, 5551, 5552, 5553, 11104, 11105, 70000};
     for (unsigned int n = 0; n <= 130; ++n) lengths.push_back(n);
     for (const auto* data : {&bytes, &ones})
@@ -56,7 +50,7 @@ TEST_P(Adler32, MatchesZlibAtEveryChunkBoundaryAndSplit) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, Adler32, testing::Values(Way::Exported, Way::Best, Way::Ssse3, Way::Avx2));
+INSTANTIATE_TEST_SUITE_P(Ways, Adler32, testing::Range(0, 4), [](const auto& info) { return kWays[info.param]; });
 
 TEST(Adler32Start, IsOneAlsoForANullBufferAndAnEmptyOrNegativeLengthKeepsTheRunningValue) {
     EXPECT_EQ(InitComputeCRC(), 1u);
@@ -64,7 +58,6 @@ TEST(Adler32Start, IsOneAlsoForANullBufferAndAnEmptyOrNegativeLengthKeepsTheRunn
     EXPECT_EQ(ComputeCRC(nullptr, 0), 1u);
     EXPECT_EQ(ComputeCRC("x", -1), 1u);  // reading 4 GiB - 1 bytes from here would crash
     EXPECT_EQ(ComputeCRC(0xFFF0FFF0ul, nullptr, 0), 1u);  // zlib's answer too
-    EXPECT_EQ(ComputeCRC(0xFFF0FFF0ul, "x", 0), 0xFFF0FFF0u);
     EXPECT_EQ(ComputeCRC(0xFFF0FFF0ul, "x", INT_MIN), 0xFFF0FFF0u);
 }
 

@@ -9,11 +9,10 @@
 // A seam that does what the native one does until a test tells it otherwise.
 class MockHostOs : public ktutils::detail::HostOs {
 public:
-    using FileStatus = ktutils::detail::FileStatus;
     MOCK_METHOD(Handle, OpenForReading, (const char*), (override));
     MOCK_METHOD(Handle, CreateExclusive, (const char*), (override));
-    MOCK_METHOD(bool, StatusOf, (Handle, FileStatus*), (override));
-    MOCK_METHOD(bool, StatusOfPath, (const char*, FileStatus*), (override));
+    MOCK_METHOD(bool, StatusOf, (Handle, ktutils::detail::FileStatus*), (override));
+    MOCK_METHOD(bool, StatusOfPath, (const char*, ktutils::detail::FileStatus*), (override));
     MOCK_METHOD(std::int64_t, Read, (Handle, void*, std::size_t), (override));
     MOCK_METHOD(std::int64_t, Write, (Handle, const void*, std::size_t), (override));
     MOCK_METHOD(bool, Flush, (Handle), (override));
@@ -25,37 +24,30 @@ public:
     MOCK_METHOD(Handle, OpenForWriting, (const char*), (override));
     MOCK_METHOD(Handle, CreateUnnamed, (const char*), (override));
     MOCK_METHOD(bool, Link, (Handle, const char*), (override));
-    MOCK_METHOD(bool, Adopt, (Handle, const FileStatus&), (override));
+    MOCK_METHOD(bool, Adopt, (Handle, const ktutils::detail::FileStatus&), (override));
     MOCK_METHOD(bool, Truncate, (Handle, std::uint64_t), (override));
     MOCK_METHOD(void*, MapPages, (std::size_t, bool), (override));
     MOCK_METHOD(void, UnmapPages, (void*, std::size_t), (override));
 
     MockHostOs() {
-        using testing::_;
         HostOs* native = &ktutils::detail::NativeHostOs();
-#define KTUTILS_NATIVE(method, ...) \
-    ON_CALL(*this, method(__VA_ARGS__)).WillByDefault(testing::Invoke(native, &HostOs::method))
-        KTUTILS_NATIVE(OpenForReading, _); KTUTILS_NATIVE(CreateExclusive, _); KTUTILS_NATIVE(OpenForWriting, _);
-        KTUTILS_NATIVE(StatusOf, _, _); KTUTILS_NATIVE(StatusOfPath, _, _); KTUTILS_NATIVE(CreateUnnamed, _);
-        KTUTILS_NATIVE(Read, _, _, _); KTUTILS_NATIVE(Write, _, _, _); KTUTILS_NATIVE(Truncate, _, _);
-        KTUTILS_NATIVE(Flush, _); KTUTILS_NATIVE(Close, _); KTUTILS_NATIVE(Rename, _, _); KTUTILS_NATIVE(Remove, _);
-        KTUTILS_NATIVE(FinalName, _, _); KTUTILS_NATIVE(MayWrite, _); KTUTILS_NATIVE(Link, _, _);
-        KTUTILS_NATIVE(Adopt, _, _); KTUTILS_NATIVE(MapPages, _, _); KTUTILS_NATIVE(UnmapPages, _, _);
+#define KTUTILS_NATIVE(method) ON_CALL(*this, method).WillByDefault(testing::Invoke(native, &HostOs::method))
+        KTUTILS_NATIVE(OpenForReading); KTUTILS_NATIVE(CreateExclusive); KTUTILS_NATIVE(OpenForWriting);
+        KTUTILS_NATIVE(StatusOf); KTUTILS_NATIVE(StatusOfPath); KTUTILS_NATIVE(CreateUnnamed); KTUTILS_NATIVE(Read);
+        KTUTILS_NATIVE(Write); KTUTILS_NATIVE(Truncate); KTUTILS_NATIVE(Flush); KTUTILS_NATIVE(Close); KTUTILS_NATIVE(Rename);
+        KTUTILS_NATIVE(Remove); KTUTILS_NATIVE(FinalName); KTUTILS_NATIVE(MayWrite); KTUTILS_NATIVE(Link);
+        KTUTILS_NATIVE(Adopt); KTUTILS_NATIVE(MapPages); KTUTILS_NATIVE(UnmapPages);
 #undef KTUTILS_NATIVE
     }
 };
 
-// Installs a seam for one scope. The kept scratch blocks are unmapped on the
-// way in and out: some may remember the seam that is about to go.
+// Installs a seam for one scope; kept scratch blocks, which may remember the seam, are unmapped on the way in and out.
 class ScopedHostOs {
 public:
     explicit ScopedHostOs(ktutils::detail::HostOs* os) : m_previous(ktutils::detail::InstallHostOs(os)) {
         MqAllocator::Instance().Trim();
     }
-    ~ScopedHostOs() {
-        MqAllocator::Instance().Trim();
-        ktutils::detail::InstallHostOs(m_previous);
-    }
+    ~ScopedHostOs() { MqAllocator::Instance().Trim(), ktutils::detail::InstallHostOs(m_previous); }
     ScopedHostOs(const ScopedHostOs&) = delete;
     ScopedHostOs& operator=(const ScopedHostOs&) = delete;
 

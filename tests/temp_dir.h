@@ -12,15 +12,13 @@ class TempDir {
 public:
     TempDir() = default;
     TempDir(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;  // nothing to do about a file another process holds
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
     std::string Path(const std::string& name) const { return (m_path / name).string(); }
     const std::filesystem::path& Root() const { return m_path; }
 
 private:
     std::filesystem::path m_path = ktutils::test::MakeUniqueFolder("ktutils-test-");
+    std::error_code m_ignored;  // nothing to do about what another process holds
 };
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

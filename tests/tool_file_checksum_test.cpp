@@ -23,15 +23,14 @@ TEST(FileChecksum, EqualsZlibOverWhatTheFileHoldsWhateverSizeItHadWhenOpened) {
     TempDir dir;
     std::mt19937 random(16);
     std::vector<std::uint8_t> bytes(65 * kMiB + 5);
-    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<std::uint8_t>(random()); });
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.holds << " bytes, " << c.sizeWhenOpened << " when opened");
         WriteBytes(dir.Path("f"), std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + c.holds));
         const int fd = ::open(dir.Path("f").c_str(), O_RDONLY);
         const FileChecksum result = ChecksumOpenFile(fd, c.sizeWhenOpened, "f", c.way);
         ::close(fd);
-        EXPECT_TRUE(result.ok);
-        EXPECT_EQ(result.checksum, adler32(1, bytes.data(), static_cast<uInt>(c.holds)));
+        EXPECT_TRUE(result.ok) << c.holds << " bytes, " << c.sizeWhenOpened << " when opened";
+        EXPECT_EQ(result.checksum, adler32(1, bytes.data(), static_cast<uInt>(c.holds))) << c.holds << " " << c.sizeWhenOpened;
     }
 }
 

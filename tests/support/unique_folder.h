@@ -7,9 +7,8 @@
 
 namespace ktutils::test {
 
-// A new, empty folder under the system's temporary folder, named `prefix` and
-// a random suffix; create_directory refuses an existing one, so no two
-// processes share it (Windows has no mkdtemp).
+// A new, empty folder under the system's temporary folder, named `prefix` and a random suffix; create_directory
+// refuses an existing one, so no two processes share it (Windows has no mkdtemp).
 inline std::filesystem::path MakeUniqueFolder(const std::string& prefix) {
     std::random_device entropy;
     const std::filesystem::path parent = std::filesystem::temp_directory_path();
