@@ -45,7 +45,7 @@ TEST(MultiByteToWideChar, ConvertsUtf8AsWindowsDoesOrFails) {
         {CP_ACP, 0, "abcd", -1, 4, 0, u""},
         {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"},
         {CP_ACP, 0, "\xE2\x82" "a\xC0\xAF\xFF", 6, 8, 5, u"\uFFFD" "a\uFFFD\uFFFD\uFFFD"},
-        {CP_ACP, 0, "\xE0\x80\xED\xA0\xF4\x90\xF0\x8F", 8, 8, 8, std::u16string(8, u'\uFFFD')},  // overlong, surrogate, too high
+        {CP_ACP, 0, "\xE0\x80\xED\xA0\xF4\x90\xF0\x8F", 8, 8, 8, std::u16string(8, u'\uFFFD')},  // overlong, surrogate, >U+10FFFF
         {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3", 2, 8, 0, u""},
         {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3\xA9", 3, 8, 2, u"a\u00E9"},
         {1252, 0, "a", -1, 4, 0, u""},
