@@ -1,9 +1,6 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,28 +10,22 @@
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir() : m_path(ktutils::test::MakeUniqueFolder("ktutils-test-")) {}
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    TempDir() = default;
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
+    ~TempDir() { std::filesystem::remove_all(m_path, m_ignored); }
     std::string Path(const std::string& name) const { return (m_path / name).string(); }
     const std::filesystem::path& Root() const { return m_path; }
 
 private:
-    std::filesystem::path m_path;
+    std::filesystem::path m_path = ktutils::test::MakeUniqueFolder("ktutils-test-");
+    std::error_code m_ignored;  // nothing to do about what another process holds
 };
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
