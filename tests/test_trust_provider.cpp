@@ -1,27 +1,18 @@
-// A stand-in trust provider for the library's own tests: it returns what the
-// test's probe says and reports every load, unload and call to it. Built
-// twice: as a full provider, and with KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY as
-// a module that lacks WinVerifyTrust.
+// A stand-in trust provider that reports to the test's probe. Built twice: in
+// full, and with KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY as a module without
+// WinVerifyTrust.
 #include "tests/trust_probe.h"
 
-namespace {
-
-__attribute__((constructor)) void ReportLoad() {
+__attribute__((constructor)) static void ReportLoad() {
     if (TrustProbe* probe = KtutilsTestTrustProbe()) probe->Loaded();
 }
-
-__attribute__((destructor)) void ReportUnload() {
+__attribute__((destructor)) static void ReportUnload() {
     if (TrustProbe* probe = KtutilsTestTrustProbe()) probe->Unloaded();
 }
 
-}  // namespace
-
 #ifndef KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY
-extern "C" __attribute__((visibility("default"))) LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID,
-                                                                             LPVOID pWVTData) {
+extern "C" __attribute__((visibility("default"))) LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* action, LPVOID data) {
     TrustProbe* probe = KtutilsTestTrustProbe();
-    // No listener: a status that no rule accepts.
-    if (probe == nullptr) return TRUST_E_FAIL;
-    return probe->WinVerifyTrust(hwnd, pgActionID, static_cast<WINTRUST_DATA*>(pWVTData));
+    return probe == nullptr ? TRUST_E_FAIL : probe->WinVerifyTrust(hwnd, action, static_cast<WINTRUST_DATA*>(data));
 }
 #endif
