@@ -1,10 +1,11 @@
-"""Rewrites the unsigned attributes of an Authenticode signer (DER SignedData),
-leaving its signature as it is, for the signature fixtures:
-  graft SIGNED DONOR OUT                   SIGNED's signer with DONOR's unsigned attributes
-  pkcs9|pkcs9-broken SIGNED COUNTED CERT KEY TIME OUT
-      SIGNED's signer with a PKCS #9 countersignature by CERT (DER; added to the
-      certificates) and KEY over COUNTED's signature value, at TIME (UTCTime);
-      pkcs9-broken damages the countersignature's own signature."""
+"""Rewrites the unsigned attributes of the signer of an Authenticode SignedData
+(DER), leaving its signature as it is, for the signature fixtures:
+  graft SIGNED DONOR OUT       SIGNED's signer with DONOR's unsigned attributes
+  pkcs9|pkcs9-broken SIGNED COUNTED AUTHORITY TIME OUT
+      SIGNED's signer with a PKCS #9 countersignature over COUNTED's signature
+      value at TIME (UTCTime) by AUTHORITY (.pem and .key; its certificate is
+      added), whose own signature pkcs9-broken damages."""
+import base64
 import hashlib
 import subprocess
 import sys
@@ -23,9 +24,8 @@ def kids(b):
 
 
 def der(t, c):
-    n = len(c)
-    return bytes([t]) + (bytes([n]) if n < 128 else bytes([0x80 | (n.bit_length() + 7) // 8])
-                         + n.to_bytes((n.bit_length() + 7) // 8, "big")) + c
+    k = (len(c).bit_length() + 7) // 8
+    return bytes([t]) + (bytes([len(c)]) if len(c) < 128 else bytes([0x80 | k]) + len(c).to_bytes(k, "big")) + c
 
 
 def parts(path):
@@ -37,27 +37,27 @@ def parts(path):
 
 def main(mode, path, *rest):
     content_type, signed, signer = parts(path)
-    extra_cert = b""
+    cert = b""
     if mode == "graft":
         unsigned = [e for t, e, _ in parts(rest[0])[2] if t == 0xA1][0]
     else:
-        counted, cert, key, time = rest[:4]
+        counted, authority, time = rest[:3]
         value = [c for t, _, c in parts(counted)[2] if t == 0x04][-1]
         attributes = b"".join(der(0x30, bytes.fromhex(oid) + der(0x31, v)) for oid, v in (
             ("06092a864886f70d010903", bytes.fromhex("06092a864886f70d010701")),  # contentType: data
             ("06092a864886f70d010905", der(0x17, time.encode())),  # signingTime
             ("06092a864886f70d010904", der(0x04, hashlib.sha256(value).digest()))))  # messageDigest
-        signature = bytearray(subprocess.run(["openssl", "dgst", "-sha256", "-sign", key],
+        signature = bytearray(subprocess.run(["openssl", "dgst", "-sha256", "-sign", authority + ".key"],
                                              input=der(0x31, attributes), capture_output=True, check=True).stdout)
         signature[-1] ^= mode == "pkcs9-broken"
-        extra_cert = open(cert, "rb").read()
-        tbs = kids(kids(kids(extra_cert)[0][2])[0][2])  # version, serial, algorithm, issuer...
+        cert = base64.b64decode("".join(open(authority + ".pem").read().split("-----")[2].split()))
+        tbs = kids(kids(kids(cert)[0][2])[0][2])  # version, serial, algorithm, issuer...
         counter = der(0x30, der(0x02, b"\x01") + der(0x30, tbs[3][1] + tbs[1][1])
                       + der(0x30, bytes.fromhex("0609608648016503040201")) + der(0xA0, attributes)
                       + der(0x30, bytes.fromhex("06082a8648ce3d040302")) + der(0x04, bytes(signature)))
         unsigned = der(0xA1, der(0x30, bytes.fromhex("06092a864886f70d010906") + der(0x31, counter)))
     signer = b"".join(e for t, e, _ in signer if t != 0xA1) + unsigned
-    body = b"".join(der(0xA0, c + extra_cert) if t == 0xA0 else e for t, e, c in signed[:-1])
+    body = b"".join(der(0xA0, c + cert) if t == 0xA0 else e for t, e, c in signed[:-1])
     body += der(0x31, der(0x30, signer))
     open(rest[-1], "wb").write(der(0x30, content_type + der(0xA0, der(0x30, body))))
 

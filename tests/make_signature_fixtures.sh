@@ -18,62 +18,40 @@ unique_subject = no
 [p]
 commonName = supplied
 [req]
-distinguished_name = n
-[n]
-[ca_ext]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign
-[server_ca]
-basicConstraints = critical, CA:TRUE
-extendedKeyUsage = serverAuth
-[any_ca]
-basicConstraints = critical, CA:TRUE
-extendedKeyUsage = anyExtendedKeyUsage
-[code_signing]
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-[no_ds]
-keyUsage = critical, nonRepudiation
-extendedKeyUsage = codeSigning
-[no_eku]
-keyUsage = critical, digitalSignature
-[server_auth]
-extendedKeyUsage = serverAuth
-[time_stamping]
-extendedKeyUsage = critical, timeStamping
+distinguished_name = p
 CNF
 touch index.txt && echo 1000 > serial
 
-# issue <name> <extensions> <not before> <not after> [<issuer>]: EC P-256 keys
-# are quick to make; `openssl ca` can date a certificate in the past.
+# issue <name> <extensions, ";" between> <not before> <not after> [<issuer>]:
+# EC P-256 keys are quick to make; `openssl ca` can date a certificate in the past.
 issue() {
     openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key" 2>/dev/null
     openssl req -new -config openssl.cnf -key "$1.key" -subj "/CN=ktutils $1" -out "$1.csr"
     local by=(-selfsign -keyfile "$1.key")
     [[ -n ${5:-} ]] && by=(-cert "$5.pem" -keyfile "$5.key")
     openssl ca -batch -notext -config openssl.cnf "${by[@]}" -in "$1.csr" -startdate "$3" -enddate "$4" \
-        -extensions "$2" -out "$1.pem" 2>/dev/null
+        -extfile <(tr ';' '\n' <<< "$2") -out "$1.pem" 2>/dev/null
     cat "$1.pem" ${5:+"$5-chain.pem"} > "$1-chain.pem"
 }
-issue ca ca_ext 20190101000000Z 20391231000000Z
-issue other-ca ca_ext 20190101000000Z 20391231000000Z
-issue server-ca server_ca 20190101000000Z 20391231000000Z ca
-issue any-ca any_ca 20190101000000Z 20391231000000Z ca
-for leaf in "signer code_signing ca" "other-signer code_signing other-ca" "server server_auth ca" \
-    "no-ds no_ds ca" "no-eku no_eku ca" "under-server-ca code_signing server-ca" \
-    "under-any-ca code_signing any-ca" "tsa time_stamping ca" "other-tsa time_stamping other-ca"; do
+ca="basicConstraints=critical,CA:TRUE" code="keyUsage=critical,digitalSignature;extendedKeyUsage=codeSigning"
+tsa="extendedKeyUsage=critical,timeStamping"
+issue ca "$ca;keyUsage=critical,keyCertSign" 20190101000000Z 20391231000000Z
+issue other-ca "$ca" 20190101000000Z 20391231000000Z
+issue server-ca "$ca;extendedKeyUsage=serverAuth" 20190101000000Z 20391231000000Z ca
+issue any-ca "$ca;extendedKeyUsage=anyExtendedKeyUsage" 20190101000000Z 20391231000000Z ca
+issue expired "$code" 20200101000000Z 20210101000000Z ca
+for leaf in "signer $code ca" "other-signer $code other-ca" "under-server-ca $code server-ca" \
+    "under-any-ca $code any-ca" "server extendedKeyUsage=serverAuth ca" "no-eku keyUsage=digitalSignature ca" \
+    "no-ds keyUsage=critical,nonRepudiation;extendedKeyUsage=codeSigning ca" "tsa $tsa ca" "other-tsa $tsa other-ca"; do
     read -r name ext issuer <<< "$leaf"
     issue "$name" "$ext" 20190101000000Z 20381231000000Z "$issuer"
 done
-issue expired code_signing 20200101000000Z 20210101000000Z ca
 cp ca.pem trusted-roots.pem && cp ca.pem roots-dir/ && echo "not a certificate" > roots-dir/README
 
 "$make_pe_image" pe32 pe32.exe
 "$make_pe_image" pe32+ pe32plus.exe
 # sign <signer> <input> <output> [osslsigncode options...]
-sign() {
-    osslsigncode sign -certs "$1-chain.pem" -key "$1.key" -in "$2" -out "$3" "${@:4}" > /dev/null
-}
+sign() { osslsigncode sign -certs "$1-chain.pem" -key "$1.key" -in "$2" -out "$3" "${@:4}" > /dev/null; }
 sign signer pe32plus.exe pe32plus-signed.exe
 for h in sha1 sha384 sha512; do sign signer pe32.exe "pe32-signed-$h.exe" -h $h; done
 for s in pe32:signer untrusted:other-signer server-auth:server expired under-server-ca under-any-ca no-ds no-eku; do
@@ -90,21 +68,18 @@ tsa signer untrusted-tsa.exe other-tsa 1735689600
 tsa expired expired-timestamped.exe tsa 1590000000
 tsa expired expired-late-timestamped.exe tsa 1700000000
 
-# resign <signed> <output> <surgery arguments...>: <signed>'s signature as the
-# surgery leaves it, on pe32.exe again (osslsigncode complains of the unknown
-# root, but writes the file).
-p7() { rm -f "$1.p7" && osslsigncode extract-signature -in "$1" -out "$1.p7" > /dev/null; }
+for f in pe32-signed.exe pe32-signed-sha384.exe expired-signed.exe timestamped.exe; do
+    osslsigncode extract-signature -in "$f" -out "$f.p7" > /dev/null
+done
+# resign <output> <surgery arguments...>: a signature as the surgery leaves it,
+# on pe32.exe (osslsigncode complains of the unknown root, but writes the file).
 resign() {
-    p7 "$1" && python3 "$surgery" "${@:3}" "$2.p7"
-    osslsigncode attach-signature -sigin "$2.p7" -in pe32.exe -out "$2" > /dev/null 2>&1 || [[ -f $2 ]]
+    python3 "$surgery" "${@:2}" "$1.p7"
+    osslsigncode attach-signature -sigin "$1.p7" -in pe32.exe -out "$1" > /dev/null 2>&1 || [[ -f $1 ]]
 }
-p7 timestamped.exe
-resign pe32-signed.exe grafted-timestamp.exe graft pe32-signed.exe.p7 timestamped.exe.p7
+resign grafted-timestamp.exe graft pe32-signed.exe.p7 timestamped.exe.p7
 # pkcs9 <signed> <authority> <UTCTime> <output> [<countersigned> [pkcs9-broken]]
-pkcs9() {
-    p7 "${5:-$1}" && cp "${5:-$1}.p7" "$4.counted.p7" && openssl x509 -in "$2.pem" -outform DER -out "$2.der"
-    resign "$1" "$4" "${6:-pkcs9}" "$1.p7" "$4.counted.p7" "$2.der" "$2.key" "$3"
-}
+pkcs9() { resign "$4" "${6:-pkcs9}" "$1.p7" "${5:-$1}.p7" "$2" "$3"; }
 pkcs9 pe32-signed.exe tsa 250101000000Z pkcs9-timestamped.exe
 pkcs9 expired-signed.exe tsa 200520000000Z pkcs9-expired-timestamped.exe
 pkcs9 expired-signed.exe tsa 231114000000Z pkcs9-expired-late-timestamped.exe

@@ -1,13 +1,10 @@
-// VerifyServerComponent against a fake trust service that the Windows loader
-// hands it in place of the system's: the records exactly as they reach the
-// trust service on this target, and the result rule over its answers.
+// VerifyServerComponent against a fake trust service that Wine's loader hands
+// it in place of the system's (WINEDLLOVERRIDES=wintrust=n): the records as
+// they reach the trust service on this target, and the rule over its answers.
 #include <gtest/gtest.h>
-
-#include <windows.h>
 
 #include <softpub.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,90 +14,62 @@
 
 namespace {
 
+using FakeFunction = const FakeTrustCall* (*)(LONG nextAnswer);
+
 class FakeTrustService : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(::SetDllDirectoryA(KTUTILS_FAKE_WINTRUST_DIR));
         m_module = ::LoadLibraryA("wintrust.dll");
-        ASSERT_NE(m_module, nullptr);
-        m_answer = reinterpret_cast<FakeTrustAnswerFunction>(
-            reinterpret_cast<void*>(::GetProcAddress(m_module, "KtutilsFakeTrustAnswer")));
-        m_lastCall = reinterpret_cast<FakeTrustLastCallFunction>(
-            reinterpret_cast<void*>(::GetProcAddress(m_module, "KtutilsFakeTrustLastCall")));
-        ASSERT_TRUE(m_answer != nullptr && m_lastCall != nullptr)
-            << "the system's wintrust.dll was loaded, not the fake: run with WINEDLLOVERRIDES=wintrust=n";
+        m_fake = reinterpret_cast<FakeFunction>(reinterpret_cast<void*>(::GetProcAddress(m_module, "KtutilsFakeTrust")));
+        ASSERT_NE(m_fake, nullptr) << "the system's wintrust.dll was loaded, not the fake";
     }
     void TearDown() override {
-        if (m_module != nullptr) ::FreeLibrary(m_module);
+        ::FreeLibrary(m_module);
         ::SetDllDirectoryA(nullptr);
     }
-
-    int Verify(std::string path, std::uint32_t uiChoice, int acceptProviderUnknown, LONG answer) {
-        m_answer(answer);
-        return VerifyServerComponent(path.data(), uiChoice, acceptProviderUnknown);
+    // The library's result with the fake answering `answer`, and whether the fake was asked.
+    std::pair<int, bool> Verify(std::string path, std::uint32_t uiChoice, int acceptProviderUnknown, LONG answer) {
+        const LONG before = m_fake(answer)->calls;
+        const int result = VerifyServerComponent(path.data(), uiChoice, acceptProviderUnknown);
+        return {result, m_fake(0)->calls == before + 1};
     }
-    const FakeTrustCall& LastCall() const { return *m_lastCall(); }
-
-private:
     HMODULE m_module = nullptr;
-    FakeTrustAnswerFunction m_answer = nullptr;
-    FakeTrustLastCallFunction m_lastCall = nullptr;
+    FakeFunction m_fake = nullptr;
 };
 
-TEST_F(FakeTrustService, TheRecordsReachTheTrustServiceInTheirPublishedForm) {
-    ASSERT_EQ(Verify("C:\\servers\\component.dll", WTD_UI_NOGOOD, 0, 0), 1);
-    const FakeTrustCall& call = LastCall();
-    EXPECT_EQ(call.calls, 1);
-    EXPECT_TRUE(call.windowIsNull);
+TEST_F(FakeTrustService, RecordsReachTheTrustServiceInTheirPublishedForm) {
+    ASSERT_EQ(Verify("C:\\servers\\component.dll", WTD_UI_NOGOOD, 0, 0), std::make_pair(1, true));
+    const FakeTrustCall& call = *m_fake(0);
     const GUID genericVerifyV2 = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    EXPECT_TRUE(call.windowIsNull);
     EXPECT_EQ(std::memcmp(&call.action, &genericVerifyV2, sizeof(GUID)), 0);
-
-    // The eleven-field form: 44 bytes on 32-bit Windows.
-    const DWORD elevenFields = offsetof(WINTRUST_DATA, dwProvFlags) + sizeof(DWORD);
-    EXPECT_EQ(call.data.cbStruct, elevenFields);
-    if (sizeof(void*) == 4) {
-        EXPECT_EQ(call.data.cbStruct, 44u);
-    }
-    EXPECT_EQ(call.data.pPolicyCallbackData, nullptr);
-    EXPECT_EQ(call.data.pSIPClientData, nullptr);
-    EXPECT_EQ(call.data.dwUIChoice, static_cast<DWORD>(WTD_UI_NOGOOD));
-    EXPECT_EQ(call.data.fdwRevocationChecks, static_cast<DWORD>(WTD_REVOKE_NONE));
-    EXPECT_EQ(call.data.dwUnionChoice, static_cast<DWORD>(WTD_CHOICE_FILE));
-    EXPECT_TRUE(call.fileGiven);
-    EXPECT_EQ(call.data.dwStateAction, static_cast<DWORD>(WTD_STATEACTION_IGNORE));
-    EXPECT_EQ(call.data.hWVTStateData, nullptr);
-    EXPECT_EQ(call.data.pwszURLReference, nullptr);
-    EXPECT_EQ(call.data.dwProvFlags, 0u);
-
-    EXPECT_EQ(call.file.cbStruct, sizeof(WINTRUST_FILE_INFO));
-    if (sizeof(void*) == 4) {
-        EXPECT_EQ(call.file.cbStruct, 16u);
-    }
-    EXPECT_EQ(call.file.hFile, nullptr);
-    EXPECT_EQ(call.file.pgKnownSubject, nullptr);
+    const WINTRUST_DATA& d = call.data;  // the eleven-field form, 44 bytes on 32-bit Windows
+    EXPECT_EQ(d.cbStruct, sizeof(void*) == 4 ? 44u : 76u);
+    EXPECT_TRUE(!d.pPolicyCallbackData && !d.pSIPClientData && !d.hWVTStateData && !d.pwszURLReference);
+    EXPECT_EQ(d.dwUIChoice, DWORD{WTD_UI_NOGOOD});
+    EXPECT_EQ(d.fdwRevocationChecks | d.dwStateAction | d.dwProvFlags, 0u);
+    EXPECT_EQ(d.dwUnionChoice, DWORD{WTD_CHOICE_FILE});
+    EXPECT_EQ(call.file.cbStruct, sizeof(void*) == 4 ? 16u : 32u);
+    EXPECT_TRUE(!call.file.hFile && !call.file.pgKnownSubject);
     EXPECT_EQ(std::wstring(call.path), L"C:\\servers\\component.dll");
 }
 
 TEST_F(FakeTrustService, OnlySuccessOrAnAcceptedUnknownProviderAccepts) {
-    const std::string path = "C:\\servers\\component.dll";
-    EXPECT_EQ(Verify(path, WTD_UI_NONE, 0, ERROR_SUCCESS), 1);
-    EXPECT_EQ(Verify(path, WTD_UI_NONE, 0, TRUST_E_PROVIDER_UNKNOWN), 0);
-    EXPECT_EQ(Verify(path, WTD_UI_NONE, 1, TRUST_E_PROVIDER_UNKNOWN), 1);
-    for (LONG refusal : {TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_NOT_TRUSTED, TRUST_E_EXPLICIT_DISTRUST,
-                         CERT_E_UNTRUSTEDROOT, TRUST_E_BAD_DIGEST, static_cast<LONG>(1), static_cast<LONG>(-1)}) {
-        EXPECT_EQ(Verify(path, WTD_UI_NONE, 0, refusal), 0) << std::hex << refusal;
-        EXPECT_EQ(Verify(path, WTD_UI_NONE, 1, refusal), 0) << std::hex << refusal;
+    const std::string path = "C:\\c.dll", fits(MAX_PATH - 1, 'a');
+    const struct {
+        std::string path;
+        LONG answer;
+        int acceptProviderUnknown, result;
+    } cases[] = {{path, ERROR_SUCCESS, 0, 1}, {path, TRUST_E_PROVIDER_UNKNOWN, 0, 0},
+                 {path, TRUST_E_PROVIDER_UNKNOWN, 1, 1}, {path, TRUST_E_NOSIGNATURE, 1, 0},
+                 {path, CERT_E_UNTRUSTEDROOT, 1, 0}, {path, TRUST_E_BAD_DIGEST, 1, 0}, {path, -1, 1, 0},
+                 {fits, ERROR_SUCCESS, 0, 1}, {fits + "a", ERROR_SUCCESS, 0, 0}};  // refused before asking
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.answer << " " << c.acceptProviderUnknown << " " << c.path);
+        EXPECT_EQ(Verify(c.path, WTD_UI_NONE, c.acceptProviderUnknown, c.answer),
+                  std::make_pair(c.result, c.path.size() < MAX_PATH));
     }
-    EXPECT_EQ(LastCall().calls, 17);
-}
-
-TEST_F(FakeTrustService, APathThatDoesNotFitIsRefusedBeforeTheTrustServiceIsAsked) {
-    const std::string fits(MAX_PATH - 1, 'a');
-    EXPECT_EQ(Verify(fits, WTD_UI_NONE, 0, ERROR_SUCCESS), 1);
-    EXPECT_EQ(std::wstring(LastCall().path).size(), fits.size());
-    const LONG callsBefore = LastCall().calls;
-    EXPECT_EQ(Verify(std::string(MAX_PATH, 'a'), WTD_UI_NONE, 0, ERROR_SUCCESS), 0);
-    EXPECT_EQ(LastCall().calls, callsBefore);
 }
 
 }  // namespace
