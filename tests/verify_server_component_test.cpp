@@ -36,6 +36,10 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
 
 namespace {
 
+constexpr const char* kProvider = KTUTILS_TEST_PROVIDER;
+constexpr const char* kWithoutEntry = KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY;
+constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);
+
 struct MockProbe : TrustProbe {
     MOCK_METHOD(void, Loaded, (), (override));
     MOCK_METHOD(void, Unloaded, (), (override));
@@ -79,23 +83,14 @@ TEST_F(VerifyServerComponentTest, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhen
         int acceptProviderUnknown, result;
         bool failAllocation = false;
     } cases[] = {
-        {"", "c.dll", -2, 1, 0},  // no provider
-        {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", -2, 1, 0},
-        {KTUTILS_TEST_PROVIDER, "c.dll", 0, 0, 1},
-        {KTUTILS_TEST_PROVIDER, "c.dll", 0, 1, 1},
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0001), 0, 0},
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0001), 1, 1},
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0001), -1, 1},
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0100), 1, 0},  // no signature
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0002), 1, 0},
-        {KTUTILS_TEST_PROVIDER, "c.dll", static_cast<LONG>(0x800B0000), 1, 0},
-        {KTUTILS_TEST_PROVIDER, "c.dll", 1, 1, 0},
-        {KTUTILS_TEST_PROVIDER, fits.c_str(), 0, 0, 1},
-        {KTUTILS_TEST_PROVIDER, tooLong.c_str(), -2, 1, 0},
-        {KTUTILS_TEST_PROVIDER, pairFits.c_str(), 0, 0, 1},
-        {KTUTILS_TEST_PROVIDER, pairTooLong.c_str(), -2, 1, 0},
-        {KTUTILS_TEST_PROVIDER, nullptr, -2, 1, 0},
-        {KTUTILS_TEST_PROVIDER, "c.dll", -2, 1, 0, true},
+        {"", "c.dll", -2, 1, 0}, {kWithoutEntry, "c.dll", -2, 1, 0}, {kProvider, "c.dll", 0, 0, 1},
+        {kProvider, "c.dll", 0, 1, 1}, {kProvider, "c.dll", kProviderUnknown, 0, 0},
+        {kProvider, "c.dll", kProviderUnknown, 1, 1}, {kProvider, "c.dll", kProviderUnknown, -1, 1},
+        {kProvider, "c.dll", kProviderUnknown + 1, 1, 0}, {kProvider, "c.dll", kProviderUnknown - 1, 1, 0},
+        {kProvider, "c.dll", static_cast<LONG>(0x800B0100), 1, 0}, {kProvider, "c.dll", 1, 1, 0},
+        {kProvider, fits.c_str(), 0, 0, 1}, {kProvider, tooLong.c_str(), -2, 1, 0},
+        {kProvider, pairFits.c_str(), 0, 0, 1}, {kProvider, pairTooLong.c_str(), -2, 1, 0},
+        {kProvider, nullptr, -2, 1, 0}, {kProvider, "c.dll", -2, 1, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Message() << c.provider << " " << std::hex << c.status << " " << c.acceptProviderUnknown << " "
@@ -133,7 +128,7 @@ TEST_F(VerifyServerComponentTest, AsksForTheGenericVerifyActionWithThePublishedR
             return 0;
         });
         EXPECT_CALL(m_probe, Unloaded());
-        EXPECT_EQ(InstalledVerify(KTUTILS_TEST_PROVIDER, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0), 1);
+        EXPECT_EQ(InstalledVerify(kProvider, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0), 1);
         Mock::VerifyAndClearExpectations(&m_probe);
     }
 }

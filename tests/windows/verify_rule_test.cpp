@@ -3,6 +3,8 @@
 // they reach the trust service on this target, and the rule over its answers.
 #include <gtest/gtest.h>
 
+#include "tests/windows/fake_wintrust.h"  // windows.h first
+
 #include <softpub.h>
 
 #include <cstdint>
@@ -10,7 +12,6 @@
 #include <string>
 
 #include "library/verify_server_component.h"
-#include "tests/windows/fake_wintrust.h"
 
 namespace {
 
