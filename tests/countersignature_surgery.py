@@ -1,14 +1,7 @@
-"""Rewrites the unsigned attributes of the signer of an Authenticode SignedData
-(DER), leaving its signature as it is, for the signature fixtures:
-  graft SIGNED DONOR OUT       SIGNED's signer with DONOR's unsigned attributes
-  pkcs9|pkcs9-broken SIGNED COUNTED AUTHORITY TIME OUT
-      SIGNED's signer with a PKCS #9 countersignature over COUNTED's signature
-      value at TIME (UTCTime) by AUTHORITY (.pem and .key; its certificate is
-      added), whose own signature pkcs9-broken damages."""
-import base64
-import hashlib
-import subprocess
-import sys
+"""Replaces the unsigned attributes of an Authenticode signer (DER SignedData), its signature left as it is:
+graft SIGNED DONOR OUT: DONOR's; pkcs9|pkcs9-broken SIGNED COUNTED AUTHORITY TIME OUT: a PKCS #9 countersignature
+over COUNTED's signature value at TIME (UTCTime) by AUTHORITY (.pem, .key), whose own signature -broken damages."""
+import base64, hashlib, subprocess, sys
 
 
 def kids(b):
@@ -36,8 +29,7 @@ def parts(path):
 
 
 def main(mode, path, *rest):
-    content_type, signed, signer = parts(path)
-    cert = b""
+    (content_type, signed, signer), cert = parts(path), b""
     if mode == "graft":
         unsigned = [e for t, e, _ in parts(rest[0])[2] if t == 0xA1][0]
     else:
@@ -56,9 +48,8 @@ def main(mode, path, *rest):
                       + der(0x30, bytes.fromhex("0609608648016503040201")) + der(0xA0, attributes)
                       + der(0x30, bytes.fromhex("06082a8648ce3d040302")) + der(0x04, bytes(signature)))
         unsigned = der(0xA1, der(0x30, bytes.fromhex("06092a864886f70d010906") + der(0x31, counter)))
-    signer = b"".join(e for t, e, _ in signer if t != 0xA1) + unsigned
-    body = b"".join(der(0xA0, c + cert) if t == 0xA0 else e for t, e, c in signed[:-1])
-    body += der(0x31, der(0x30, signer))
+    signer = der(0x31, der(0x30, b"".join(e for t, e, _ in signer if t != 0xA1) + unsigned))
+    body = b"".join(der(0xA0, c + cert) if t == 0xA0 else e for t, e, c in signed[:-1]) + signer
     open(rest[-1], "wb").write(der(0x30, content_type + der(0xA0, der(0x30, body))))
 
 

@@ -5,46 +5,30 @@ set -euo pipefail
 surgery=$(dirname "$(readlink -f "$0")")/countersignature_surgery.py
 out=$1 make_pe_image=$2
 rm -rf "$out" && mkdir -p "$out/no-certs" "$out/roots-dir" && cd "$out"
-cat > openssl.cnf <<'CNF'
-[ca]
-default_ca = d
-[d]
-database = index.txt
-new_certs_dir = .
-serial = serial
-default_md = sha256
-policy = p
-unique_subject = no
-[p]
-commonName = supplied
-[req]
-distinguished_name = p
-CNF
-touch index.txt && echo 1000 > serial
-
-# issue <name> <extensions, ";" between> <not before> <not after> [<issuer>]:
-# EC P-256 keys are quick to make; `openssl ca` can date a certificate in the past.
+printf '%s\n' '[ca]' 'default_ca = d' '[d]' 'database = index.txt' 'new_certs_dir = .' 'serial = serial' \
+    'default_md = sha256' 'policy = p' 'unique_subject = no' '[p]' 'commonName = supplied' '[req]' \
+    'distinguished_name = p' > openssl.cnf && touch index.txt && echo 1000 > serial
+# issue <name> <extensions, ";" between> [<issuer> [<not before> <not after>]]: EC P-256 keys are quick
+# to make; `openssl ca` can date a certificate in the past. Without an issuer it signs itself.
 issue() {
     openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key" 2>/dev/null
     openssl req -new -config openssl.cnf -key "$1.key" -subj "/CN=ktutils $1" -out "$1.csr"
     local by=(-selfsign -keyfile "$1.key")
-    [[ -n ${5:-} ]] && by=(-cert "$5.pem" -keyfile "$5.key")
-    openssl ca -batch -notext -config openssl.cnf "${by[@]}" -in "$1.csr" -startdate "$3" -enddate "$4" \
-        -extfile <(tr ';' '\n' <<< "$2") -out "$1.pem" 2>/dev/null
-    cat "$1.pem" ${5:+"$5-chain.pem"} > "$1-chain.pem"
+    [[ -n ${3:-} ]] && by=(-cert "$3.pem" -keyfile "$3.key")
+    openssl ca -batch -notext -config openssl.cnf "${by[@]}" -in "$1.csr" -startdate "${4:-20190101000000Z}" \
+        -enddate "${5:-20391231000000Z}" -extfile <(tr ';' '\n' <<< "$2") -out "$1.pem" 2>/dev/null
+    cat "$1.pem" ${3:+"$3-chain.pem"} > "$1-chain.pem"
 }
 ca="basicConstraints=critical,CA:TRUE" code="keyUsage=critical,digitalSignature;extendedKeyUsage=codeSigning"
-tsa="extendedKeyUsage=critical,timeStamping"
-issue ca "$ca;keyUsage=critical,keyCertSign" 20190101000000Z 20391231000000Z
-issue other-ca "$ca" 20190101000000Z 20391231000000Z
-issue server-ca "$ca;extendedKeyUsage=serverAuth" 20190101000000Z 20391231000000Z ca
-issue any-ca "$ca;extendedKeyUsage=anyExtendedKeyUsage" 20190101000000Z 20391231000000Z ca
-issue expired "$code" 20200101000000Z 20210101000000Z ca
-for leaf in "signer $code ca" "other-signer $code other-ca" "under-server-ca $code server-ca" \
-    "under-any-ca $code any-ca" "server extendedKeyUsage=serverAuth ca" "no-eku keyUsage=digitalSignature ca" \
-    "no-ds keyUsage=critical,nonRepudiation;extendedKeyUsage=codeSigning ca" "tsa $tsa ca" "other-tsa $tsa other-ca"; do
-    read -r name ext issuer <<< "$leaf"
-    issue "$name" "$ext" 20190101000000Z 20381231000000Z "$issuer"
+issue ca "$ca;keyUsage=critical,keyCertSign"
+issue other-ca "$ca"
+issue expired "$code" ca 20200101000000Z 20210101000000Z
+for cert in "server-ca $ca;extendedKeyUsage=serverAuth ca" "any-ca $ca;extendedKeyUsage=anyExtendedKeyUsage ca" \
+    "signer $code ca" "other-signer $code other-ca" "under-server-ca $code server-ca" "under-any-ca $code any-ca" \
+    "server extendedKeyUsage=serverAuth ca" "no-eku keyUsage=digitalSignature ca" \
+    "no-ds keyUsage=critical,nonRepudiation;extendedKeyUsage=codeSigning ca" \
+    "tsa extendedKeyUsage=critical,timeStamping ca" "other-tsa extendedKeyUsage=critical,timeStamping other-ca"; do
+    issue $cert
 done
 cp ca.pem trusted-roots.pem && cp ca.pem roots-dir/ && echo "not a certificate" > roots-dir/README
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "host/wintrust/pe_image.h"
 #include "host/wintrust/win_certificate.h"
@@ -38,21 +39,17 @@ TEST(PeLayout, HashesHeadersWithoutChecksumAndEntryThenSectionsInFileOrderThenTr
             Bytes image = Signed(plus, 8);
             const std::uint64_t entry = SecurityEntry(plus), sections = kText + (plus ? 16 : 0);
             if (swapped) std::swap_ranges(&image[sections], &image[sections + 40], &image[sections + 40]);
-            PeLayout layout;
-            ASSERT_EQ(Parse(image, layout), PeLayoutStatus::kOk);
-            EXPECT_EQ(layout.pe32Plus, plus);
-            EXPECT_EQ(layout.checksumOffset, kChecksum);
-            EXPECT_EQ(layout.certificateEntryOffset, entry);
-            EXPECT_EQ(layout.certificateTable, (ByteRange{kImageSize + 8, 16}));
-            const std::vector<ByteRange> expected = {{0, kChecksum},          {kChecksum + 4, entry - kChecksum - 4},
-                                                     {entry + 8, 0x200 - entry - 8}, {0x200, 0x200},
-                                                     {0x400, 0x200},          {kImageSize, 8}};
-            EXPECT_EQ(layout.hashedRanges, expected);
+            PeLayout l;
+            ASSERT_EQ(Parse(image, l), PeLayoutStatus::kOk);
+            EXPECT_EQ(std::tie(l.pe32Plus, l.checksumOffset, l.certificateEntryOffset, l.certificateTable),
+                      std::make_tuple(plus, kChecksum, entry, ByteRange{kImageSize + 8, 16}));
+            EXPECT_EQ(l.hashedRanges, (std::vector<ByteRange>{{0, kChecksum}, {kChecksum + 4, entry - kChecksum - 4},
+                                                               {entry + 8, 0x200 - entry - 8}, {0x200, 0x200},
+                                                               {0x400, 0x200}, {kImageSize, 8}}));
         }
-        PeLayout unsigned_;
-        ASSERT_EQ(Parse(ktutils::test::WritePeImage(plus), unsigned_), PeLayoutStatus::kOk);
-        EXPECT_EQ(unsigned_.certificateTable, ByteRange{});
-        EXPECT_TRUE(unsigned_.hashedRanges.empty());
+        PeLayout l;
+        ASSERT_EQ(Parse(ktutils::test::WritePeImage(plus), l), PeLayoutStatus::kOk);
+        EXPECT_TRUE(l.certificateTable == ByteRange{} && l.hashedRanges.empty());
     }
 }
 
@@ -113,26 +110,22 @@ TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
     constexpr std::uint64_t kTable = 16;  // image bytes before the table
     const struct {
         std::uint32_t length, tableSize;
-        std::int64_t second;  // the second entry's dwLength at 32, or -1 for none
-        std::uint16_t revision, type;
-        std::uint8_t lastByte;
         std::int64_t found;  // the SignedData's size, or -1 for none
+        std::int64_t second = -1;  // the second entry's dwLength at 32, or -1 for none
+        std::uint32_t kind = 0x0002'0200;  // revision 2.0, PKCS signed data
+        std::uint8_t lastByte = 0;
     } cases[] = {
-        {8 + 21, 32, -1, 0x200, 2, 0, 21}, {8 + 24, 32, -1, 0x200, 2, 0, 24}, {9, 16, -1, 0x200, 2, 0, 1},
-        {8 + 21, 32, -1, 0x200, 2, 1, -1},                                     // padding that is not zero
-        {32, 32, -1, 0x100, 2, 0x30, -1}, {32, 32, -1, 0x200, 1, 0x30, -1},  // another revision, X.509
-        {8, 8, -1, 0x200, 2, 0, -1}, {7, 8, -1, 0x200, 2, 0, -1}, {33, 32, -1, 0x200, 2, 0, -1},
-        {24, 32, -1, 0x200, 2, 0, -1},  // the rest is an entry of length 0
-        {0xFFFFFFFF, 32, -1, 0x200, 2, 0, -1}, {8 + 21, 4, -1, 0x200, 2, 0, -1},
-        {8 + 21, 48, 16, 0x200, 2, 0, 21}, {8 + 21, 48, 9, 0x200, 2, 0, 21},
-        {8 + 21, 48, 8, 0x200, 2, 0, -1}, {8 + 21, 48, 0, 0x200, 2, 0, -1}, {8 + 21, 48, 17, 0x200, 2, 0, -1},
+        {8 + 21, 32, 21}, {8 + 24, 32, 24}, {9, 16, 1}, {8 + 21, 32, -1, -1, 0x0002'0200, 1},  // padding not zero
+        {32, 32, -1, -1, 0x0002'0100}, {32, 32, -1, -1, 0x0001'0200},  // another revision; X.509
+        {8, 8, -1}, {7, 8, -1}, {33, 32, -1}, {24, 32, -1},  // the rest is an entry of length 0
+        {0xFFFFFFFF, 32, -1}, {8 + 21, 4, -1}, {8 + 21, 48, 21, 16}, {8 + 21, 48, 21, 9},
+        {8 + 21, 48, -1, 8}, {8 + 21, 48, -1, 0}, {8 + 21, 48, -1, 17},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.length << " in " << c.tableSize << ", then " << c.second);
         Bytes file(kTable + std::max<std::uint32_t>(c.tableSize, 8), 0);
         PutU32(file, kTable, c.length);
-        PutU16(file, kTable + 4, c.revision);
-        PutU16(file, kTable + 6, c.type);
+        PutU32(file, kTable + 4, c.kind);
         if (c.second >= 0) PutU32(file, kTable + 32, static_cast<std::uint32_t>(c.second));
         if (c.second >= 0) PutU16(file, kTable + 36, 0x100);  // later entries are not judged
         if (c.tableSize == 32) file.back() = c.lastByte;
