@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using namespace ktutils::detail;
 using ktutils::test::PutU32;
 using Bytes = std::vector<std::uint8_t>;
 constexpr LONG kFileNotFound = static_cast<LONG>(0x80070002);
@@ -72,45 +71,38 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     const std::uint8_t peImageData[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
     const std::size_t value = std::search(signedImage.begin(), signedImage.end(), std::begin(peImageData),
                                           std::end(peImageData)) - signedImage.begin() + sizeof peImageData;
+    const char* const s = "pe32-signed.exe";
+    const LONG none = TRUST_E_NOSIGNATURE, bad = TRUST_E_BAD_DIGEST, stamp = TRUST_E_TIME_STAMP;
     const struct {
         const char* fixture;
         LONG status;
         std::function<void(Bytes&)> edit = nullptr;  // of the fixture's bytes
         bool refuseSha1 = false;
     } cases[] = {
-        {"pe32-signed.exe", 0}, {"pe32plus-signed.exe", 0}, {"pe32-signed-sha384.exe", 0},
-        {"pe32-signed-sha512.exe", 0}, {"pe32-signed-sha1.exe", 0}, {"dual-signed.exe", 0},  // SHA-1, SHA-256 nested
-        {"pe32.exe", TRUST_E_NOSIGNATURE}, {"pe32plus.exe", TRUST_E_NOSIGNATURE},
+        {s, 0}, {"pe32plus-signed.exe", 0}, {"pe32-signed-sha384.exe", 0}, {"pe32-signed-sha512.exe", 0},
+        {"pe32-signed-sha1.exe", 0}, {"dual-signed.exe", 0}, {"pe32.exe", none}, {"pe32plus.exe", none},
         {"untrusted-signed.exe", CERT_E_UNTRUSTEDROOT}, {"dual-untrusted-nested.exe", CERT_E_UNTRUSTEDROOT},
         {"expired-signed.exe", CERT_E_EXPIRED}, {"server-auth-signed.exe", CERT_E_WRONG_USAGE},
         {"no-eku-signed.exe", CERT_E_WRONG_USAGE}, {"no-ds-signed.exe", CERT_E_WRONG_USAGE},
         {"under-server-ca-signed.exe", CERT_E_WRONG_USAGE},  // a code-signing leaf under a server-auth-only CA
-        {"under-any-ca-signed.exe", 0},                      // under a CA for any usage
-        {"timestamped.exe", 0}, {"expired-timestamped.exe", 0},  // stamped while the signer was valid
-        {"expired-late-timestamped.exe", CERT_E_EXPIRED}, {"untrusted-tsa.exe", TRUST_E_TIME_STAMP},
-        {"grafted-timestamp.exe", TRUST_E_TIME_STAMP},  // the stamp of another signature
-        {"pkcs9-timestamped.exe", 0}, {"pkcs9-expired-timestamped.exe", 0},
-        {"pkcs9-expired-late-timestamped.exe", CERT_E_EXPIRED}, {"pkcs9-untrusted-tsa.exe", TRUST_E_TIME_STAMP},
-        {"pkcs9-grafted.exe", TRUST_E_TIME_STAMP}, {"pkcs9-broken.exe", TRUST_E_TIME_STAMP},
-        {"pkcs9-not-a-tsa.exe", TRUST_E_TIME_STAMP},  // countersigned by a code-signing certificate
+        {"under-any-ca-signed.exe", 0}, {"timestamped.exe", 0}, {"expired-timestamped.exe", 0},  // stamped in time
+        {"expired-late-timestamped.exe", CERT_E_EXPIRED}, {"untrusted-tsa.exe", stamp},
+        {"grafted-timestamp.exe", stamp}, {"pkcs9-timestamped.exe", 0}, {"pkcs9-expired-timestamped.exe", 0},
+        {"pkcs9-expired-late-timestamped.exe", CERT_E_EXPIRED}, {"pkcs9-untrusted-tsa.exe", stamp},
+        {"pkcs9-grafted.exe", stamp}, {"pkcs9-broken.exe", stamp}, {"pkcs9-not-a-tsa.exe", stamp},
         {"pe32-signed-sha1.exe", NTE_BAD_ALGID, nullptr, true}, {"dual-signed.exe", 0, nullptr, true},
-        {"pe32-signed.exe", 0, nullptr, true},
-        {"pe32-signed.exe", 0, flip(checksum + 3)},  // the one field outside the hash
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(checksum - 5)},  // near each hashed range's ends
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(checksum + 4)},
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(entry - 1)}, {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(entry + 8)},
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(0x1FF)}, {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(0x200)},
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(0x5FF)}, {"pe32plus-signed.exe", TRUST_E_BAD_DIGEST, flip(0x5FF)},
-        {"pe32-signed.exe", TRUST_E_BAD_DIGEST, flip(value + 1 + signedImage.at(value + 1))},  // its last byte
-        {"pe32-signed.exe", TRUST_E_NOSIGNATURE, [](Bytes& b) { b.back() = 1; }},  // padding after the DER
-        {"pe32-signed.exe", TRUST_E_NOSIGNATURE, [](Bytes& b) { b.pop_back(); }},
-        {"pe32-signed.exe", TRUST_E_NOSIGNATURE, [](Bytes& b) { b.push_back(0); }},
-        {"pe32-signed.exe", TRUST_E_NOSIGNATURE, [&](Bytes& b) {  // table and dwLength agree; the DER is short
+        {s, 0, nullptr, true}, {s, 0, flip(checksum + 3)},  // the one field outside the hash
+        {s, bad, flip(checksum - 5)}, {s, bad, flip(checksum + 4)}, {s, bad, flip(entry - 1)},  // hashed ranges' ends
+        {s, bad, flip(entry + 8)}, {s, bad, flip(0x1FF)}, {s, bad, flip(0x200)}, {s, bad, flip(0x5FF)},
+        {"pe32plus-signed.exe", bad, flip(0x5FF)}, {s, bad, flip(value + 1 + signedImage.at(value + 1))},
+        {s, none, [](Bytes& b) { b.back() = 1; }},  // padding after the DER
+        {s, none, [](Bytes& b) { b.pop_back(); }}, {s, none, [](Bytes& b) { b.push_back(0); }},
+        {s, none, [&](Bytes& b) {  // table and dwLength agree; the DER is short
              b.resize(b.size() - 8), PutU32(b, entry + 4, size - 8);
              PutU32(b, table, b.at(table) + 256 * b.at(table + 1) - 8);
          }},
-        {"pe32-signed.exe", TRUST_E_NOSIGNATURE, extend(Bytes(8, 0))},  // a second entry of length 0
-        {"pe32-signed.exe", 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first is judged
+        {s, none, extend(Bytes(8, 0))},  // a second entry of length 0
+        {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
         {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN},
         {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
     };
@@ -130,8 +122,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
 
 TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
     // SSL_CERT_FILE names the test CA too: it counts only when the variable is unset.
-    setenv("SSL_CERT_FILE", (kFixtures + "trusted-roots.pem").c_str(), 1);
-    setenv("SSL_CERT_DIR", (kFixtures + "no-certs").c_str(), 1);
+    setenv("SSL_CERT_FILE", (kFixtures + "trusted-roots.pem").c_str(), 1), setenv("SSL_CERT_DIR", "/", 1);
     for (const auto& [roots, status] : std::vector<std::pair<const char*, LONG>>{
              {"trusted-roots.pem", 0}, {"roots-dir", 0},  // a directory, with a file that is no certificate
              {"other-ca.pem", CERT_E_UNTRUSTEDROOT}, {"no-certs", CERT_E_UNTRUSTEDROOT},
@@ -140,8 +131,7 @@ TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
         if (roots == nullptr) unsetenv("KTUTILS_TRUST_ROOTS");
         EXPECT_EQ(ProviderStatus(kFixtures + "pe32-signed.exe"), status) << (roots ? roots : "unset");
     }
-    unsetenv("SSL_CERT_FILE");
-    unsetenv("SSL_CERT_DIR");
+    unsetenv("SSL_CERT_FILE"), unsetenv("SSL_CERT_DIR");
 }
 
 TEST_F(SignatureTest, TheProviderAnswersOnlyTheGenericVerifyActionOnAFile) {
@@ -149,16 +139,14 @@ TEST_F(SignatureTest, TheProviderAnswersOnlyTheGenericVerifyActionOnAFile) {
     other.Data4[7] ^= 1;
     EXPECT_EQ(ProviderStatus("/absent", &other), TRUST_E_PROVIDER_UNKNOWN);
     EXPECT_EQ(ProviderStatus("/absent", nullptr), TRUST_E_PROVIDER_UNKNOWN);
-    const std::pair<void (*)(WINTRUST_DATA&), LONG> cases[] = {
-        {[](WINTRUST_DATA&) {}, kFileNotFound},
-        {[](WINTRUST_DATA& d) { d.dwStateAction = WTD_STATEACTION_VERIFY; }, kFileNotFound},
-        {[](WINTRUST_DATA& d) { d.dwStateAction = WTD_STATEACTION_CLOSE; }, 0},  // no state is kept to close
-        {[](WINTRUST_DATA& d) { d.dwStateAction = 3; }, E_INVALIDARG},
-        {[](WINTRUST_DATA& d) { d.cbStruct -= 1; }, E_INVALIDARG},
-        {[](WINTRUST_DATA& d) { d.dwUnionChoice = WTD_CHOICE_CATALOG; }, E_INVALIDARG},
-        {[](WINTRUST_DATA& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile) - 1; }, E_INVALIDARG},
-        {[](WINTRUST_DATA& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile); }, kFileNotFound},
-        {[](WINTRUST_DATA& d) { d.pFile = nullptr; }, E_INVALIDARG},
+    using D = WINTRUST_DATA;
+    const std::pair<void (*)(D&), LONG> cases[] = {
+        {[](D&) {}, kFileNotFound}, {[](D& d) { d.dwStateAction = WTD_STATEACTION_VERIFY; }, kFileNotFound},
+        {[](D& d) { d.dwStateAction = WTD_STATEACTION_CLOSE; }, 0},  // no state is kept to close
+        {[](D& d) { d.dwStateAction = 3; }, E_INVALIDARG}, {[](D& d) { d.cbStruct -= 1; }, E_INVALIDARG},
+        {[](D& d) { d.dwUnionChoice = WTD_CHOICE_CATALOG; }, E_INVALIDARG}, {[](D& d) { d.pFile = nullptr; }, E_INVALIDARG},
+        {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile) - 1; }, E_INVALIDARG},
+        {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile); }, kFileNotFound},
     };
     for (const auto& [edit, status] : cases) EXPECT_EQ(ProviderStatus("/absent", &kGenericVerify, edit), status);
 }

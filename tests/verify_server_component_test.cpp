@@ -1,7 +1,6 @@
-// VerifyServerComponent's rule and its use of the trust provider, against a
-// test provider whose answer each case chooses. The library's code runs from
-// a copy in a fresh folder with the chosen provider beside it, where the
-// library looks for "wintrust.dll".
+// VerifyServerComponent's rule and its use of the trust provider, against a test provider whose
+// answer each case chooses. The library's code runs from a copy in a fresh folder with the chosen
+// provider beside it, where the library looks for "wintrust.dll".
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -15,10 +14,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-TrustProbe g_probe;
-bool g_failWidePath = false;
-}  // namespace
+static TrustProbe g_probe;
+static bool g_failWidePath = false;
 
 extern "C" __attribute__((visibility("default"))) TrustProbe* KtutilsTestTrustProbe() { return &g_probe; }
 
