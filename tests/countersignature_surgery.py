@@ -53,5 +53,4 @@ def main(mode, path, *rest):
     open(rest[-1], "wb").write(der(0x30, content_type + der(0xA0, der(0x30, body))))
 
 
-if __name__ == "__main__":
-    main(*sys.argv[1:])
+main(*sys.argv[1:])

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# fetch_debian_signed_files.sh <output-dir>: real vendor-signed EFI images
-# from pinned Debian packages (a pin that left the archive falls back to the
-# current version), and the Debian Secure Boot CA built into shim, as
-# debian-ca.pem. When the archive cannot be reached it writes why to
-# <output-dir>/skip and exits 0; anything else that goes wrong fails.
+# fetch_debian_signed_files.sh <output-dir>: vendor-signed EFI images from pinned Debian packages (a pin
+# that left the archive falls back to the current version) and shim's Debian Secure Boot CA, debian-ca.pem.
+# When the archive cannot be reached it writes why to <output-dir>/skip and exits 0; other faults fail.
 set -euo pipefail
 rm -rf "$1" && mkdir -p "$1/debs" && cd "$1"
 for package in shim-signed=1.51~1+deb12u1+16.1-2~deb12u1 grub-efi-amd64-signed=1+2.06+13+deb12u2 \

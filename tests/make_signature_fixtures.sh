@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Makes the signature tests' certificates and signed images, offline:
-#   make_signature_fixtures.sh <output-dir> <make-pe-image>
+# make_signature_fixtures.sh <output-dir> <make-pe-image>: the signature tests' certificates and images, offline.
 set -euo pipefail
-surgery=$(dirname "$(readlink -f "$0")")/countersignature_surgery.py
-out=$1 make_pe_image=$2
-rm -rf "$out" && mkdir -p "$out/no-certs" "$out/roots-dir" && cd "$out"
+surgery=$(dirname "$(readlink -f "$0")")/countersignature_surgery.py make_pe_image=$2
+rm -rf "$1" && mkdir -p "$1/no-certs" "$1/roots-dir" && cd "$1"
 printf '%s\n' '[ca]' 'default_ca = d' '[d]' 'database = index.txt' 'new_certs_dir = .' 'serial = serial' \
     'default_md = sha256' 'policy = p' 'unique_subject = no' '[p]' 'commonName = supplied' '[req]' \
     'distinguished_name = p' > openssl.cnf && touch index.txt && echo 1000 > serial
@@ -27,9 +25,8 @@ for cert in "server-ca $ca;extendedKeyUsage=serverAuth ca" "any-ca $ca;extendedK
     "signer $code ca" "other-signer $code other-ca" "under-server-ca $code server-ca" "under-any-ca $code any-ca" \
     "server extendedKeyUsage=serverAuth ca" "no-eku keyUsage=digitalSignature ca" \
     "no-ds keyUsage=critical,nonRepudiation;extendedKeyUsage=codeSigning ca" \
-    "tsa extendedKeyUsage=critical,timeStamping ca" "other-tsa extendedKeyUsage=critical,timeStamping other-ca"; do
-    issue $cert
-done
+    "tsa extendedKeyUsage=critical,timeStamping ca" "other-tsa extendedKeyUsage=critical,timeStamping other-ca"
+do issue $cert; done
 cp ca.pem trusted-roots.pem && cp ca.pem roots-dir/ && echo "not a certificate" > roots-dir/README
 
 "$make_pe_image" pe32 pe32.exe

@@ -6,14 +6,12 @@
 
 namespace ktutils::test {
 
-// Where the writer puts things, for tests that edit its images.
-inline constexpr std::size_t kPeHeaderOffset = 0x80;  // e_lfanew
+inline constexpr std::size_t kPeHeaderOffset = 0x80;  // e_lfanew; for tests that edit the images
 inline constexpr std::size_t kOptionalHeaderOffset = kPeHeaderOffset + 4 + 20;
 inline constexpr std::size_t kImageSize = 0x600;
 
-// A small unsigned Windows console executable that returns 0: a PE32 (i386)
-// or PE32+ (x64) image with 16 data directories, 0x200 bytes of headers and
-// two sections, .text at 0x200 and .data at 0x400, of 0x200 bytes each.
+// A small unsigned console program that returns 0, PE32 (i386) or PE32+ (x64): 16 data directories,
+// 0x200 bytes of headers, .text at 0x200 and .data at 0x400, of 0x200 bytes each.
 std::vector<std::uint8_t> WritePeImage(bool pe32Plus);
 
 void PutU16(std::vector<std::uint8_t>& image, std::size_t offset, std::uint16_t value);

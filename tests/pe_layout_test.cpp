@@ -113,14 +113,13 @@ TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
         {8 + 21, 48, -1, 8}, {8 + 21, 48, -1, 0}, {8 + 21, 48, -1, 17},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.length << " in " << c.tableSize << ", then " << c.second);
         Bytes file(kTable + std::max<std::uint32_t>(c.tableSize, 8), 0);
         PutU32(file, kTable, c.length);
         PutU32(file, kTable + 4, c.kind);
         if (c.second >= 0) PutU32(file, kTable + 32, std::uint32_t(c.second)), PutU16(file, kTable + 36, 0x100);
         if (c.tableSize == 32) file.back() = c.lastByte;
         const auto found = FindSignedData(file.data(), file.size(), {kTable, c.tableSize});
-        EXPECT_EQ(found ? std::int64_t(found->size) : -1, c.found);
+        EXPECT_EQ(found ? std::int64_t(found->size) : -1, c.found) << c.length << "/" << c.tableSize << "/" << c.second;
         EXPECT_EQ(found ? found->offset : kTable + 8, kTable + 8);
     }
     const Bytes file(48, 0);

@@ -46,8 +46,7 @@ class SignatureTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(fs::exists(kFixtures + "complete")) << "no fixtures in " << kFixtures << ": run through ctest";
-        // Only the test CA is trusted: the system's roots stay out.
-        setenv("KTUTILS_TRUST_ROOTS", (kFixtures + "trusted-roots.pem").c_str(), 1);
+        setenv("KTUTILS_TRUST_ROOTS", (kFixtures + "trusted-roots.pem").c_str(), 1);  // not the system's roots
     }
     // The provider's status, and the library's verdict, which must follow it.
     static void Expect(std::string path, LONG status) {
@@ -62,7 +61,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     const std::size_t checksum = ktutils::test::kOptionalHeaderOffset + 64, entry = checksum + 64, table = 0x600;
     const Bytes signedImage = ReadBytes(kFixtures + "pe32-signed.exe");
     const auto size = static_cast<std::uint32_t>(signedImage.size() - table);
-    const auto flip = [](std::size_t at) { return [at](Bytes& b) { b.at(at) ^= 1; }; };
+    const auto flip = [](std::size_t at) { return [at](Bytes& b) { b.at(at) ^= 1; }; };  // edits of the bytes
     const auto extend = [&](Bytes tail) {
         const auto grown = size + static_cast<std::uint32_t>(tail.size());
         return [=](Bytes& b) { b.insert(b.end(), tail.begin(), tail.end()), PutU32(b, entry + 4, grown); };
@@ -76,7 +75,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     const struct {
         const char* fixture;
         LONG status;
-        std::function<void(Bytes&)> edit = nullptr;  // of the fixture's bytes
+        std::function<void(Bytes&)> edit = nullptr;
         bool refuseSha1 = false;
     } cases[] = {
         {s, 0}, {"pe32plus-signed.exe", 0}, {"pe32-signed-sha384.exe", 0}, {"pe32-signed-sha512.exe", 0},
@@ -108,7 +107,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
-        SCOPED_TRACE(::testing::Message() << "row " << i << ": " << c.fixture << (c.refuseSha1 ? ", refusing SHA-1" : ""));
+        SCOPED_TRACE(::testing::Message() << "row " << i << ": " << c.fixture << (c.refuseSha1 ? ", no SHA-1" : ""));
         Bytes image = ReadBytes(kFixtures + c.fixture);
         if (c.edit) c.edit(image);
         WriteBytes(m_scratch.Path("image.exe"), image);
@@ -144,18 +143,17 @@ TEST_F(SignatureTest, TheProviderAnswersOnlyTheGenericVerifyActionOnAFile) {
         {[](D&) {}, kFileNotFound}, {[](D& d) { d.dwStateAction = WTD_STATEACTION_VERIFY; }, kFileNotFound},
         {[](D& d) { d.dwStateAction = WTD_STATEACTION_CLOSE; }, 0},  // no state is kept to close
         {[](D& d) { d.dwStateAction = 3; }, E_INVALIDARG}, {[](D& d) { d.cbStruct -= 1; }, E_INVALIDARG},
-        {[](D& d) { d.dwUnionChoice = WTD_CHOICE_CATALOG; }, E_INVALIDARG}, {[](D& d) { d.pFile = nullptr; }, E_INVALIDARG},
+        {[](D& d) { d.dwUnionChoice = WTD_CHOICE_CATALOG; }, E_INVALIDARG}, {[](D& d) { d.pFile = {}; }, E_INVALIDARG},
         {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile) - 1; }, E_INVALIDARG},
         {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile); }, kFileNotFound},
     };
     for (const auto& [edit, status] : cases) EXPECT_EQ(ProviderStatus("/absent", &kGenericVerify, edit), status);
 }
 
-// Registered on its own with the "network" label (tests/CMakeLists.txt).
+// Downloads a few MB with apt-get (fetch_debian_signed_files.sh): a test of its own, labelled "network".
 using DebianSignedFiles = SignatureTest;
 
 TEST_F(DebianSignedFiles, GetWindowsVerdictsAndStatuses) {
-    // Downloads a few MB with apt-get; see fetch_debian_signed_files.sh.
     const std::string files = m_scratch.Path("debian") + "/";
     ASSERT_EQ(std::system((KTUTILS_FETCH_DEBIAN_FILES " '" + files + "'").c_str()), 0);
     if (fs::exists(files + "skip")) {

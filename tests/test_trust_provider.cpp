@@ -1,6 +1,5 @@
-// A stand-in trust provider that reports to the test program's probe. Built
-// twice: in full, and with KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY as a module
-// without WinVerifyTrust.
+// A stand-in trust provider that reports to the test program's probe; built also with
+// KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, as a module without WinVerifyTrust.
 #include "tests/trust_probe.h"
 
 __attribute__((constructor)) static void ReportLoad() { ++KtutilsTestTrustProbe()->loads; }
@@ -10,12 +9,8 @@ __attribute__((destructor)) static void ReportUnload() { ++KtutilsTestTrustProbe
 extern "C" __attribute__((visibility("default"))) LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* action, LPVOID data) {
     TrustProbe& probe = *KtutilsTestTrustProbe();
     const auto& record = *static_cast<const WINTRUST_DATA*>(data);
-    ++probe.calls;
-    probe.windowIsNull = hwnd == nullptr;
-    probe.action = *action;
-    probe.data = record;
-    probe.file = *record.pFile;
-    probe.path = record.pFile->pcwszFilePath;
+    probe.calls++, probe.windowIsNull = hwnd == nullptr, probe.action = *action, probe.data = record;
+    probe.file = *record.pFile, probe.path = record.pFile->pcwszFilePath;
     return probe.answer;
 }
 #endif

@@ -78,13 +78,12 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
         {kProvider, nullptr, 0, 1, 0, false}, {kProvider, "c.dll", 0, 1, 0, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.provider << " " << std::hex << c.answer << " "
-                                          << c.acceptProviderUnknown << " " << (c.path ? std::strlen(c.path) : 0));
+        SCOPED_TRACE(::testing::Message() << "row " << &c - cases);
         g_failWidePath = c.failAllocation;
         EXPECT_EQ(InstalledVerify(c.provider, c.path, WTD_UI_NONE, c.acceptProviderUnknown, c.answer), c.result);
         g_failWidePath = false;
-        const int loaded = *c.provider != 0;
-        EXPECT_EQ(std::tie(g_probe.loads, g_probe.unloads, g_probe.calls), std::make_tuple(loaded, loaded, c.asked ? 1 : 0));
+        const int loaded = *c.provider != 0, asked = c.asked;
+        EXPECT_EQ(std::tie(g_probe.loads, g_probe.unloads, g_probe.calls), std::make_tuple(loaded, loaded, asked));
     }
 }
 

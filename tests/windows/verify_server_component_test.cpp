@@ -1,8 +1,6 @@
-// VerifyServerComponent against the system's trust service, Wine's under the
-// test runner, and (as windows.wintrust-missing) with that service disabled:
-// what is unsigned, absent or no program is refused whatever the caller
-// accepts, and a path longer than MAX_PATH is refused rather than cut to name
-// another file.
+// VerifyServerComponent against the system's trust service (Wine's under the test runner) and, as
+// windows.wintrust-missing, with it disabled: what is unsigned, absent or no program is refused whatever
+// the caller accepts, and a path longer than MAX_PATH is refused rather than cut to name another file.
 #include <gtest/gtest.h>
 #include <windows.h>
 
