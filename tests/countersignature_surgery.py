@@ -1,6 +1,5 @@
-"""Replaces the unsigned attributes of an Authenticode signer (DER SignedData), its signature left as it is:
-graft SIGNED DONOR OUT: DONOR's; pkcs9|pkcs9-broken SIGNED COUNTED AUTHORITY TIME OUT: a PKCS #9 countersignature
-over COUNTED's signature value at TIME (UTCTime) by AUTHORITY (.pem, .key), whose own signature -broken damages."""
+"""Replaces an Authenticode signer's unsigned attributes, its signature kept: graft SIGNED DONOR OUT (DONOR's), or
+pkcs9|pkcs9-broken SIGNED COUNTED AUTHORITY(.pem,.key) UTCTIME OUT (a countersignature of COUNTED's signature)."""
 import base64, hashlib, subprocess, sys
 
 

@@ -1,5 +1,4 @@
-// The PE layout reader and the certificate table walker: what they find, and
-// their refusals on each side of every boundary.
+// The PE layout reader and the certificate table walker: what they find, and their refusals at each boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
