@@ -63,9 +63,12 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     const Bytes signedImage = ReadBytes(kFixtures + "pe32-signed.exe");
     const auto size = static_cast<std::uint32_t>(signedImage.size() - table);
     const auto flip = [](std::size_t at) { return [at](Bytes& b) { b.at(at) ^= 1; }; };  // edits of the bytes
-    const auto extend = [&](Bytes tail) {
+    const std::uint32_t len = signedImage.at(table) + 256 * signedImage.at(table + 1);  // the entry's dwLength
+    const auto extend = [&](Bytes tail, std::uint32_t in = 0) {  // the first `in` bytes into the first entry
         const auto grown = size + static_cast<std::uint32_t>(tail.size());
-        return [=](Bytes& b) { b.insert(b.end(), tail.begin(), tail.end()), PutU32(b, entry + 4, grown); };
+        return [=](Bytes& b) {
+            b.insert(b.end(), tail.begin(), tail.end()), PutU32(b, entry + 4, grown), PutU32(b, table, len + in);
+        };
     };
     // The SpcPeImageData after its type is signed through the messageDigest only.
     const std::uint8_t peImageData[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
@@ -96,12 +99,8 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
         {s, bad, flip(entry + 8)}, {s, bad, flip(0x1FF)}, {s, bad, flip(0x200)}, {s, bad, flip(0x5FF)},
         {"pe32plus-signed.exe", bad, flip(0x5FF)}, {s, bad, flip(value + 1 + signedImage.at(value + 1))},
         {s, none, [](Bytes& b) { b.back() = 1; }},  // padding after the DER
-        {s, none, [](Bytes& b) { b.pop_back(); }}, {s, none, [](Bytes& b) { b.push_back(0); }},
-        {s, none, [&](Bytes& b) {  // table and dwLength agree; the DER is short
-             b.resize(b.size() - 8), PutU32(b, entry + 4, size - 8);
-             PutU32(b, table, b.at(table) + 256 * b.at(table + 1) - 8);
-         }},
-        {s, none, extend(Bytes(8, 0))},  // a second entry of length 0
+        {s, none, [&](Bytes& b) { b.resize(b.size() - 8), PutU32(b, entry + 4, size - 8), PutU32(b, table, len - 8); }},
+        {s, none, extend(Bytes(8, 0))}, {s, none, extend(Bytes(8, 0), 8)},  // an empty entry; 8 zeros after the DER
         {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
         {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN},
         {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
