@@ -104,6 +104,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
         {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
         {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN},
         {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
+        {s, TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.assign((2u << 20) + 1, 0); }},  // a huge page and a byte
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
