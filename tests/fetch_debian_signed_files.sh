@@ -1,33 +1,19 @@
 #!/usr/bin/env bash
-# Fetches real vendor-signed EFI images from pinned Debian packages into
-# <output-dir>, with the Debian Secure Boot CA that shim carries built in, as
-# debian-ca.pem. Nothing of them is kept in the repository.
-#   fetch_debian_signed_files.sh <output-dir>
-# When the archive cannot be reached it writes the reason to <output-dir>/skip
-# and exits 0; anything else that goes wrong fails.
+# fetch_debian_signed_files.sh <output-dir>: vendor-signed EFI images from pinned Debian packages (a pin
+# that left the archive falls back to the current version) and shim's Debian Secure Boot CA, debian-ca.pem.
+# When the archive cannot be reached it writes why to <output-dir>/skip and exits 0; other faults fail.
 set -euo pipefail
-out=$1
-rm -rf "$out"
-mkdir -p "$out/debs"
-cd "$out"
-
-# A pinned version that has left the archive (a point release replaced it)
-# falls back to the current one: the vendor and its CA stay the same.
-packages=(shim-signed=1.51~1+deb12u1+16.1-2~deb12u1
-          grub-efi-amd64-signed=1+2.06+13+deb12u2
-          shim-helpers-amd64-signed=1+16.1+2~deb12u1)
-download() { (cd debs && timeout 300 apt-get download "$1" 2>&1); }
-for package in "${packages[@]}"; do
-    log=$(download "$package") && continue
-    [[ $log == *"was not found"* ]] && log=$(download "${package%%=*}") && continue
-    echo "apt-get download failed (archive unreachable, or no package lists: apt-get update): $(grep -m1 '^E:' <<< "$log" || tail -n1 <<< "$log")" > skip
+rm -rf "$1" && mkdir -p "$1/debs" && cd "$1"
+for package in shim-signed=1.51~1+deb12u1+16.1-2~deb12u1 grub-efi-amd64-signed=1+2.06+13+deb12u2 \
+    shim-helpers-amd64-signed=1+16.1+2~deb12u1; do
+    log=$(cd debs && timeout 300 apt-get download "$package" 2>&1) && continue
+    [[ $log == *"was not found"* ]] && log=$(cd debs && timeout 300 apt-get download "${package%%=*}" 2>&1) && continue
+    echo "apt-get download failed (unreachable archive, or no lists: apt-get update): $(tail -n1 <<< "$log")" > skip
     exit 0
 done
-
 for deb in debs/*.deb; do dpkg-deb -x "$deb" tree; done
 find tree -name '*.efi.signed' -exec cp {} . \;
-# shim's .vendor_cert section starts with the size and offset of its
-# authorised certificate (DER), among four 32-bit fields.
+# shim's .vendor_cert section starts with the size and offset of its CA (DER).
 objcopy -O binary --only-section=.vendor_cert shimx64.efi.signed vendor_cert.bin
 read -r size _ offset _ < <(od -An -t u4 -N 16 vendor_cert.bin)
 dd if=vendor_cert.bin bs=1 skip="$offset" count="$size" status=none | openssl x509 -inform DER -out debian-ca.pem

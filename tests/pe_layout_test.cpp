@@ -1,197 +1,129 @@
-#include "ktutils/host/wintrust/pe_image.h"
-
+// The PE layout reader and the certificate table walker: what they find, and their refusals at each boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <memory>
-#include <random>
-#include <vector>
+#include <tuple>
 
+#include "ktutils/host/wintrust/pe_image.h"
+#include "ktutils/host/wintrust/win_certificate.h"
 #include "tests/pe_image_writer.h"
 
 namespace {
 
-using ktutils::detail::ByteRange;
-using ktutils::detail::ParsePeLayout;
-using ktutils::detail::PeLayout;
-using ktutils::detail::PeLayoutStatus;
-using ktutils::test::kImageSize;
-using ktutils::test::kOptionalHeaderOffset;
-using ktutils::test::kPeHeaderOffset;
-using ktutils::test::PutU16;
-using ktutils::test::PutU32;
-using ktutils::test::WritePeImage;
+using namespace ktutils::detail;
+using namespace ktutils::test;
+using Bytes = std::vector<std::uint8_t>;
 
-// The published offsets: CheckSum 64 bytes into the optional header, the
-// security directory the fifth of the directories at 96 (PE32) or 112 (PE32+).
-constexpr std::uint64_t kChecksum = kOptionalHeaderOffset + 64;
-constexpr std::uint64_t kPe32SecurityEntry = kOptionalHeaderOffset + 96 + 4 * 8;
-constexpr std::uint64_t kPe32PlusSecurityEntry = kOptionalHeaderOffset + 112 + 4 * 8;
+constexpr std::uint64_t kOpt = kOptionalHeaderOffset, kCoff = kPeHeaderOffset + 4;
+constexpr std::uint64_t kChecksum = kOpt + 64, kText = kOpt + 224, kData = kText + 40;  // PE32 section headers
+std::uint64_t SecurityEntry(bool plus) { return kOpt + (plus ? 112 : 96) + 4 * 8; }
 
-PeLayoutStatus Parse(const std::vector<std::uint8_t>& image, PeLayout& layout) {
-    return ParsePeLayout(image.data(), image.size(), layout);
-}
-
-PeLayoutStatus Parse(const std::vector<std::uint8_t>& image) {
-    PeLayout layout;
-    return Parse(image, layout);
-}
-
-// Appends `tableSize` bytes as a certificate table at `tableOffset` (padding
-// with `gap` bytes of trailing data first) and points the directory at it.
-std::vector<std::uint8_t> WithCertificateTable(bool pe32Plus, std::uint32_t gap, std::uint32_t tableSize) {
-    std::vector<std::uint8_t> image = WritePeImage(pe32Plus);
-    const auto offset = static_cast<std::uint32_t>(image.size() + gap);
-    image.resize(offset + tableSize, 0xA5);
-    const std::uint64_t entry = pe32Plus ? kPe32PlusSecurityEntry : kPe32SecurityEntry;
-    PutU32(image, entry, offset);
-    PutU32(image, entry + 4, tableSize);
+// The writer's image with a 16-byte certificate table after `gap` bytes.
+Bytes Signed(bool plus, std::uint32_t gap = 0) {
+    Bytes image = WritePeImage(plus);
+    image.resize(kImageSize + gap + 16, 0xA5);
+    PutU32(image, SecurityEntry(plus), static_cast<std::uint32_t>(kImageSize + gap));
+    PutU32(image, SecurityEntry(plus) + 4, 16);
     return image;
 }
 
-TEST(PeLayout, FindsTheChecksumAndSecurityEntryOfPe32AndPe32Plus) {
-    PeLayout layout;
-    ASSERT_EQ(Parse(WritePeImage(false), layout), PeLayoutStatus::kOk);
-    EXPECT_FALSE(layout.pe32Plus);
-    EXPECT_EQ(layout.checksumOffset, kChecksum);
-    EXPECT_EQ(layout.certificateEntryOffset, kPe32SecurityEntry);
-    EXPECT_EQ(layout.certificateTable.size, 0u);  // unsigned
-    EXPECT_TRUE(layout.hashedRanges.empty());
+PeLayoutStatus Parse(const Bytes& image, PeLayout& layout) { return ParsePeLayout(image.data(), image.size(), layout); }
 
-    ASSERT_EQ(Parse(WritePeImage(true), layout), PeLayoutStatus::kOk);
-    EXPECT_TRUE(layout.pe32Plus);
-    EXPECT_EQ(layout.checksumOffset, kChecksum);
-    EXPECT_EQ(layout.certificateEntryOffset, kPe32PlusSecurityEntry);
-}
-
-TEST(PeLayout, HashesHeadersWithoutChecksumAndEntryThenSectionsThenTrailingData) {
-    for (bool pe32Plus : {false, true}) {
-        SCOPED_TRACE(pe32Plus);
-        const std::uint64_t entry = pe32Plus ? kPe32PlusSecurityEntry : kPe32SecurityEntry;
-        PeLayout layout;
-        ASSERT_EQ(Parse(WithCertificateTable(pe32Plus, 8, 16), layout), PeLayoutStatus::kOk);
-        EXPECT_EQ(layout.certificateTable.offset, kImageSize + 8);
-        EXPECT_EQ(layout.certificateTable.size, 16u);
-        const std::vector<ByteRange> expected = {
-            {0, kChecksum},
-            {kChecksum + 4, entry - (kChecksum + 4)},
-            {entry + 8, 0x200 - (entry + 8)},
-            {0x200, 0x200},
-            {0x400, 0x200},
-            {kImageSize, 8},  // trailing data before the table
-        };
-        EXPECT_EQ(layout.hashedRanges, expected);
-    }
-}
-
-TEST(PeLayout, HashesSectionsInFileOrderWhateverTheTableOrder) {
-    std::vector<std::uint8_t> image = WithCertificateTable(false, 0, 16);
-    const std::size_t sectionTable = kOptionalHeaderOffset + 224;
-    std::swap_ranges(image.begin() + sectionTable, image.begin() + sectionTable + 40,
-                     image.begin() + sectionTable + 40);
-    PeLayout layout;
-    ASSERT_EQ(Parse(image, layout), PeLayoutStatus::kOk);
-    ASSERT_EQ(layout.hashedRanges.size(), 5u);
-    EXPECT_EQ(layout.hashedRanges[3].offset, 0x200u);
-    EXPECT_EQ(layout.hashedRanges[4].offset, 0x400u);
-}
-
-TEST(PeLayout, RefusesWhatIsNotAPeImage) {
-    EXPECT_EQ(ParsePeLayout(nullptr, 0, *std::make_unique<PeLayout>()), PeLayoutStatus::kNotPe);
-    EXPECT_EQ(Parse({}), PeLayoutStatus::kNotPe);
-    EXPECT_EQ(Parse(std::vector<std::uint8_t>(63, 'M')), PeLayoutStatus::kNotPe);
-
-    struct Edit {
-        const char* what;
-        std::size_t offset;
-        std::uint32_t value;
-        int width;
-    };
-    const std::size_t coff = kPeHeaderOffset + 4;
-    const std::size_t opt = kOptionalHeaderOffset;
-    const std::size_t text = opt + 224;  // the first section header
-    const Edit edits[] = {
-        {"no MZ", 0, 'Z', 2},
-        {"e_lfanew past the end", 0x3C, 0x10000, 4},
-        {"e_lfanew at the 32-bit limit", 0x3C, 0xFFFFFFFF, 4},
-        {"no PE signature", kPeHeaderOffset, 0x4550 + 1, 4},
-        {"unknown optional header magic", opt, 0x107, 2},
-        {"security directory not counted", opt + 92, 4, 4},
-        {"directories beyond the optional header", opt + 92, 17, 4},
-        {"optional header shorter than its directories", coff + 16, 96 + 16 * 8 - 1, 2},
-        {"headers beyond the file", opt + 60, kImageSize + 1, 4},
-        {"section table beyond the headers", coff + 2, 0xFFFF, 2},
-        {"section data past the end", text + 16, 0x401, 4},
-    };
-    for (const Edit& e : edits) {
-        SCOPED_TRACE(e.what);
-        std::vector<std::uint8_t> image = WritePeImage(false);
-        if (e.width == 2)
-            PutU16(image, e.offset, static_cast<std::uint16_t>(e.value));
-        else
-            PutU32(image, e.offset, e.value);
-        EXPECT_EQ(Parse(image), PeLayoutStatus::kNotPe);
-    }
-
-    // Pointer and size that wrap to a small end in 32-bit arithmetic.
-    std::vector<std::uint8_t> wrapping = WritePeImage(false);
-    PutU32(wrapping, text + 16, 0x10);
-    PutU32(wrapping, text + 20, 0xFFFFFFFF);
-    EXPECT_EQ(Parse(wrapping), PeLayoutStatus::kNotPe);
-}
-
-TEST(PeLayout, RefusesACertificateTableThatIsNotLastAlignedAndInsideTheFile) {
-    std::vector<std::uint8_t> image = WithCertificateTable(false, 0, 16);
-    ASSERT_EQ(Parse(image), PeLayoutStatus::kOk);
-
-    std::vector<std::uint8_t> appended = image;
-    appended.push_back(0);
-    EXPECT_EQ(Parse(appended), PeLayoutStatus::kBadCertificatePlacement);
-
-    std::vector<std::uint8_t> truncated(image.begin(), image.end() - 1);
-    EXPECT_EQ(Parse(truncated), PeLayoutStatus::kBadCertificatePlacement);
-
-    std::vector<std::uint8_t> misaligned = WithCertificateTable(false, 4, 12);
-    EXPECT_EQ(Parse(misaligned), PeLayoutStatus::kBadCertificatePlacement);
-
-    std::vector<std::uint8_t> overlapping = image;  // starts inside .data
-    PutU32(overlapping, kPe32SecurityEntry, static_cast<std::uint32_t>(kImageSize - 8));
-    PutU32(overlapping, kPe32SecurityEntry + 4, 24);
-    EXPECT_EQ(Parse(overlapping), PeLayoutStatus::kBadCertificatePlacement);
-
-    std::vector<std::uint8_t> wrapping = image;  // offset + size wraps to the file size in 32 bits
-    PutU32(wrapping, kPe32SecurityEntry, 0xFFFFFFF8);
-    PutU32(wrapping, kPe32SecurityEntry + 4, static_cast<std::uint32_t>(image.size() + 8));
-    EXPECT_EQ(Parse(wrapping), PeLayoutStatus::kBadCertificatePlacement);
-}
-
-TEST(PeLayout, RefusesEveryTruncationOfAnImage) {
-    const std::vector<std::uint8_t> image = WritePeImage(true);
-    for (std::size_t size = 0; size < image.size(); ++size)
-        ASSERT_EQ(ParsePeLayout(image.data(), size, *std::make_unique<PeLayout>()), PeLayoutStatus::kNotPe) << size;
-}
-
-TEST(PeLayout, NeverHashesOutsideTheBufferWhateverTheHeadersSay) {
-    // Random damage to the headers: whatever the parser accepts must stay
-    // inside the buffer.
-    std::mt19937 random(20240607);
-    const std::vector<std::uint8_t> original = WithCertificateTable(false, 8, 16);
-    int accepted = 0;
-    for (int round = 0; round < 20000; ++round) {
-        std::vector<std::uint8_t> image = original;
-        const int edits = 1 + static_cast<int>(random() % 4);
-        for (int i = 0; i < edits; ++i) image[random() % 0x200] = static_cast<std::uint8_t>(random());
-        PeLayout layout;
-        if (Parse(image, layout) != PeLayoutStatus::kOk) continue;
-        ++accepted;
-        for (const ByteRange& r : layout.hashedRanges) {
-            ASSERT_LE(r.offset, image.size());
-            ASSERT_LE(r.size, image.size() - r.offset);
+TEST(PeLayout, HashesHeadersWithoutChecksumAndEntryThenSectionsInFileOrderThenTrailingData) {
+    for (bool plus : {false, true}) {
+        for (bool swapped : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "PE32+ " << plus << " sections swapped " << swapped);
+            Bytes image = Signed(plus, 8);
+            const std::uint64_t entry = SecurityEntry(plus), sections = kText + (plus ? 16 : 0);
+            if (swapped) std::swap_ranges(&image[sections], &image[sections + 40], &image[sections + 40]);
+            PeLayout l;
+            ASSERT_EQ(Parse(image, l), PeLayoutStatus::kOk);
+            EXPECT_EQ(std::tie(l.pe32Plus, l.checksumOffset, l.certificateEntryOffset, l.certificateTable),
+                      std::make_tuple(plus, kChecksum, entry, ByteRange{kImageSize + 8, 16}));
+            EXPECT_EQ(l.hashedRanges, (std::vector<ByteRange>{{0, kChecksum}, {kChecksum + 4, entry - kChecksum - 4},
+                                                               {entry + 8, 0x200 - entry - 8}, {0x200, 0x200},
+                                                               {0x400, 0x200}, {kImageSize, 8}}));
         }
-        ASSERT_LE(layout.certificateTable.offset + layout.certificateTable.size, image.size());
+        PeLayout l;
+        ASSERT_EQ(Parse(WritePeImage(plus), l), PeLayoutStatus::kOk);
+        EXPECT_TRUE(l.certificateTable == ByteRange{} && l.hashedRanges.empty());
     }
-    EXPECT_GT(accepted, 0);  // the damage left some images whole enough to check
+}
+
+TEST(PeLayout, AcceptsOrRefusesEachHeaderFieldAtItsBoundary) {
+    const PeLayoutStatus ok = PeLayoutStatus::kOk, notPe = PeLayoutStatus::kNotPe,
+                         misplaced = PeLayoutStatus::kBadCertificatePlacement;
+    const std::uint64_t entry = SecurityEntry(false);
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::uint64_t, std::uint32_t>> writes;  // 32-bit values at offsets
+        PeLayoutStatus status;
+    } cases[] = {
+        {"no MZ", {{0, 0x5A4E}}, notPe}, {"e_lfanew past the end", {{0x3C, 0x10000}}, notPe},
+        {"e_lfanew at the 32-bit limit", {{0x3C, 0xFFFFFFFF}}, notPe}, {"no PE", {{kCoff - 4, 0x4551}}, notPe},
+        {"optional header magic 0x107", {{kOpt, 0x107}}, notPe},
+        {"security directory counted last", {{kOpt + 92, 5}}, ok}, {"not counted", {{kOpt + 92, 4}}, notPe},
+        {"17 directories in room for 16", {{kOpt + 92, 17}}, notPe}, {"65535 sections", {{kCoff, 0xFFFF014C}}, notPe},
+        {"optional header a byte short of its directories", {{kCoff + 16, 0x0102'00DF}}, notPe},
+        {"headers end where the table starts", {{kOpt + 60, kImageSize}}, ok},
+        {"headers a byte into the table", {{kOpt + 60, kImageSize + 1}}, misplaced},
+        {"headers a byte past the end of the file", {{kOpt + 60, kImageSize + 17}}, notPe},
+        {"headers end with the section table", {{kOpt + 60, kData + 40}}, ok},
+        {"headers end inside the section table", {{kOpt + 60, kData + 39}}, notPe},
+        {"section data a byte past the end of the file", {{kData + 16, 0x211}}, notPe},
+        {"section data a byte into the table", {{kData + 16, 0x201}}, misplaced},
+        {"section data wrapping in 32 bits", {{kText + 16, 0x10}, {kText + 20, 0xFFFFFFFF}}, notPe},
+        {"empty section placed anywhere", {{kText + 16, 0}, {kText + 20, 0xFFFFFFFF}}, ok},
+        {"table a byte short of the end", {{entry + 4, 15}}, misplaced},
+        {"table a byte past the end", {{entry + 4, 17}}, misplaced},
+        {"table not 8-byte aligned", {{entry, kImageSize + 4}, {entry + 4, 12}}, misplaced},
+        {"table inside .data", {{entry, kImageSize - 8}, {entry + 4, 24}}, misplaced},
+        {"table end wrapping to the file size", {{entry, 0xFFFFFFF8}, {entry + 4, kImageSize + 24}}, misplaced},
+        {"table inside the headers", {{kOpt + 60, kImageSize}, {kData + 16, 0}, {entry, 0x5F8}, {entry + 4, 24}},
+         misplaced},
+        {"an address without a size", {{entry, 8}, {entry + 4, 0}}, ok},
+    };
+    for (const auto& c : cases) {
+        Bytes image = Signed(false);
+        for (const auto& [offset, value] : c.writes) PutU32(image, offset, value);
+        PeLayout layout;
+        EXPECT_EQ(Parse(image, layout), c.status) << c.what;
+        EXPECT_TRUE(layout.certificateTable.size != 0 || layout.certificateTable == ByteRange{}) << c.what;
+    }
+    EXPECT_EQ(ParsePeLayout(nullptr, 0, *std::make_unique<PeLayout>()), notPe);
+    const Bytes image = WritePeImage(true);
+    for (std::size_t size = 0; size < image.size(); ++size)
+        ASSERT_EQ(ParsePeLayout(image.data(), size, *std::make_unique<PeLayout>()), notPe) << size;
+}
+
+TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
+    constexpr std::uint64_t kTable = 16;  // image bytes before the table
+    const struct {
+        std::uint32_t length, tableSize;
+        std::int64_t found;  // the SignedData's size, or -1 for none
+        std::int64_t second = -1;  // the second entry's dwLength at 32 (its revision is not judged), or -1
+        std::uint32_t kind = 0x0002'0200;  // revision 2.0, PKCS signed data
+        std::uint8_t lastByte = 0;
+    } cases[] = {
+        {8 + 21, 32, 21}, {8 + 24, 32, 24}, {9, 16, 1}, {8 + 21, 32, -1, -1, 0x0002'0200, 1},  // padding not zero
+        {32, 32, -1, -1, 0x0002'0100}, {32, 32, -1, -1, 0x0001'0200},  // another revision; X.509
+        {8, 8, -1}, {7, 8, -1}, {33, 32, -1}, {24, 32, -1},  // the rest is an entry of length 0
+        {0xFFFFFFFF, 32, -1}, {8 + 21, 4, -1}, {8 + 21, 48, 21, 16}, {8 + 21, 48, 21, 9},
+        {8 + 21, 48, -1, 8}, {8 + 21, 48, -1, 0}, {8 + 21, 48, -1, 17},
+    };
+    for (const auto& c : cases) {
+        Bytes file(kTable + std::max<std::uint32_t>(c.tableSize, 8), 0);
+        PutU32(file, kTable, c.length);
+        PutU32(file, kTable + 4, c.kind);
+        if (c.second >= 0) PutU32(file, kTable + 32, std::uint32_t(c.second)), PutU16(file, kTable + 36, 0x100);
+        if (c.tableSize == 32) file.back() = c.lastByte;
+        const auto found = FindSignedData(file.data(), file.size(), {kTable, c.tableSize});
+        EXPECT_EQ(found ? std::int64_t(found->size) : -1, c.found) << c.length << "/" << c.tableSize << "/" << c.second;
+        EXPECT_EQ(found ? found->offset : kTable + 8, kTable + 8);
+    }
+    const Bytes file(48, 0);
+    EXPECT_FALSE(FindSignedData(file.data(), file.size(), {kTable, 40}));  // beyond the file
+    EXPECT_FALSE(FindSignedData(file.data(), file.size(), {~0ull - 4, 16}));
 }
 
 }  // namespace

@@ -1,407 +1,173 @@
-// The Linux trust provider against images signed at test time (see
-// make_signature_fixtures.sh), directly and through VerifyServerComponent.
+// The Linux trust provider against images signed at test time
+// (make_signature_fixtures.sh): its status, and VerifyServerComponent's
+// verdict through it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstdint>
-#include <filesystem>
-#include <fstream>
+#include <functional>
 #include <iterator>
-#include <random>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "ktutils/host/win32/wintrust.h"
 #include "ktutils/host/wintrust/authenticode.h"
-#include "ktutils/host/wintrust/pe_image.h"
 #include "ktutils/library/verify_server_component.h"
+#include "tests/pe_image_writer.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using ktutils::detail::VerifyAuthenticodeImage;
+using ktutils::test::PutU32;
 using Bytes = std::vector<std::uint8_t>;
-
 constexpr LONG kFileNotFound = static_cast<LONG>(0x80070002);
+const std::string kFixtures = KTUTILS_SIGNATURE_FIXTURES "/";
+const GUID kGenericVerify = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 
-const fs::path kFixtures = KTUTILS_SIGNATURE_FIXTURES;
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// The provider's answer for `path`, with the records as the library fills
+// them unless `edit` changes them.
+LONG ProviderStatus(const std::string& path, const GUID* action = &kGenericVerify,
+                    void (*edit)(WINTRUST_DATA&) = [](WINTRUST_DATA&) {}) {
+    static void* const module = dlopen(KTUTILS_TRUST_PROVIDER, RTLD_NOW | RTLD_LOCAL);
+    const auto entry = reinterpret_cast<LONG (*)(HWND, GUID*, LPVOID)>(dlsym(module, "WinVerifyTrust"));
+    const std::u16string wide(path.begin(), path.end());  // the test paths are ASCII
+    WINTRUST_FILE_INFO file{sizeof file, wide.c_str(), nullptr, nullptr};
+    WINTRUST_DATA data{};
+    data.cbStruct = offsetof(WINTRUST_DATA, dwProvFlags) + sizeof(DWORD);
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    edit(data);
+    GUID copy = action == nullptr ? GUID{} : *action;
+    return entry(nullptr, action == nullptr ? nullptr : &copy, &data);
 }
-
-std::uint32_t U32At(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b.at(at) | (b.at(at + 1) << 8) | (b.at(at + 2) << 16) |
-                                      (static_cast<std::uint32_t>(b.at(at + 3)) << 24));
-}
-
-void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// The provider's WinVerifyTrust, loaded from where the build put it.
-class Provider {
-public:
-    Provider() : m_module(dlopen(KTUTILS_TRUST_PROVIDER, RTLD_NOW | RTLD_LOCAL)) {
-        if (m_module != nullptr) m_entry = reinterpret_cast<Entry>(dlsym(m_module, "WinVerifyTrust"));
-    }
-    Provider(const Provider&) = delete;
-    Provider& operator=(const Provider&) = delete;
-    ~Provider() {
-        if (m_module != nullptr) dlclose(m_module);
-    }
-    bool Loaded() const { return m_entry != nullptr; }
-
-    LONG Call(GUID action, WINTRUST_DATA& data) { return m_entry(nullptr, &action, &data); }
-
-    // The generic verification of `path` with the records as the library fills them.
-    LONG Verify(const fs::path& path) {
-        const std::string narrow = path.string();
-        std::u16string wide(narrow.begin(), narrow.end());  // the test paths are ASCII
-        WINTRUST_FILE_INFO file{};
-        file.cbStruct = sizeof file;
-        file.pcwszFilePath = wide.c_str();
-        WINTRUST_DATA data{};
-        data.cbStruct = offsetof(WINTRUST_DATA, dwProvFlags) + sizeof(DWORD);
-        data.dwUIChoice = WTD_UI_ALL;  // accepted; no UI is ever shown
-        data.dwUnionChoice = WTD_CHOICE_FILE;
-        data.pFile = &file;
-        return Call(WINTRUST_ACTION_GENERIC_VERIFY_V2, data);
-    }
-
-private:
-    using Entry = LONG (*)(HWND, GUID*, LPVOID);
-    void* m_module;
-    Entry m_entry = nullptr;
-};
 
 class SignatureTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // Only the test CA is trusted: the system's roots stay out.
-        setenv("KTUTILS_TRUST_ROOTS", (kFixtures / "trusted-roots.pem").c_str(), 1);
-        unsetenv("KTUTILS_REFUSE_SHA1");
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(fs::exists(kFixtures / "complete"))
-            << "no fixtures in " << kFixtures << ": run the tests through ctest, which makes them first";
-        ASSERT_TRUE(m_provider.Loaded()) << dlerror();
-        std::string pattern = (fs::temp_directory_path() / "ktutils-signature-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_scratch = pattern;
+        ASSERT_TRUE(fs::exists(kFixtures + "complete")) << "no fixtures in " << kFixtures << ": run through ctest";
+        setenv("KTUTILS_TRUST_ROOTS", (kFixtures + "trusted-roots.pem").c_str(), 1);  // not the system's roots
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_scratch, ignored);
+    // The provider's status, and the library's verdict, which must follow it.
+    static void Expect(std::string path, LONG status) {
+        EXPECT_EQ(static_cast<std::uint32_t>(ProviderStatus(path)), static_cast<std::uint32_t>(status));
+        EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 1), status == 0 ? 1 : 0);
     }
-
-    static fs::path Fixture(const char* name) { return kFixtures / name; }
-
-    fs::path Write(const char* name, const Bytes& bytes) {
-        const fs::path path = m_scratch / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
-    // VerifyServerComponent's answer, with and without accepting an unknown
-    // provider: the real provider knows the action, so both must agree.
-    static int Library(const fs::path& path) {
-        std::string text = path.string();
-        const int strict = VerifyServerComponent(text.data(), WTD_UI_NONE, 0);
-        const int lenient = VerifyServerComponent(text.data(), WTD_UI_NONE, 1);
-        EXPECT_EQ(strict, lenient);
-        return strict;
-    }
-
-    void ExpectRefusedWith(const fs::path& path, LONG status) {
-        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(path)), static_cast<std::uint32_t>(status));
-        EXPECT_EQ(Library(path), 0);
-    }
-
-    Provider m_provider;
-    fs::path m_scratch;
-};
-
-// What Windows answers for each way a fixture is signed. Rows marked `stamped`
-// need osslsigncode's built-in time-stamping authority.
-struct SignedFixture {
-    const char* name;
-    LONG status;
-    bool refuseSha1 = false;
-    bool stamped = false;
-};
-
-const SignedFixture kSignedFixtures[] = {
-    {"pe32-signed.exe", 0},
-    {"pe32plus-signed.exe", 0},
-    {"pe32-signed-sha384.exe", 0},
-    {"pe32-signed-sha1.exe", 0},  // a matching SHA-1 digest is no bad digest
-    {"dual-signed.exe", 0},       // SHA-1, with a SHA-256 signature nested
-    {"pe32.exe", TRUST_E_NOSIGNATURE},
-    {"pe32plus.exe", TRUST_E_NOSIGNATURE},
-    {"untrusted-signed.exe", CERT_E_UNTRUSTEDROOT},
-    {"dual-untrusted-nested.exe", CERT_E_UNTRUSTEDROOT},
-    {"expired-signed.exe", CERT_E_EXPIRED},
-    {"server-auth-signed.exe", CERT_E_WRONG_USAGE},
-    {"under-server-ca-signed.exe", CERT_E_WRONG_USAGE},  // the CA allows server authentication only
-    {"pkcs9-timestamped.exe", 0},
-    {"pkcs9-expired-timestamped.exe", 0},
-    {"pkcs9-expired-late-timestamped.exe", CERT_E_EXPIRED},
-    {"pkcs9-untrusted-tsa.exe", TRUST_E_TIME_STAMP},
-    {"pkcs9-grafted.exe", TRUST_E_TIME_STAMP},  // countersigns another signature
-    {"pkcs9-broken.exe", TRUST_E_TIME_STAMP},
-    {"pkcs9-not-a-tsa.exe", TRUST_E_TIME_STAMP},
-    {"pe32-signed-sha1.exe", NTE_BAD_ALGID, true},
-    {"dual-signed.exe", 0, true},  // judged on its SHA-256 signature
-    {"pe32-signed.exe", 0, true},
-    {"timestamped.exe", 0, false, true},
-    {"expired-timestamped.exe", 0, false, true},  // stamped while the signer was valid
-    {"expired-late-timestamped.exe", CERT_E_EXPIRED, false, true},  // stamped after it expired
-    {"untrusted-tsa.exe", TRUST_E_TIME_STAMP, false, true},
-    {"grafted-timestamp.exe", TRUST_E_TIME_STAMP, false, true},
+    TempDir m_scratch;
 };
 
 TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
-    for (const SignedFixture& fixture : kSignedFixtures) {
-        SCOPED_TRACE(std::string(fixture.name) + (fixture.refuseSha1 ? " refusing SHA-1" : ""));
-        if (fixture.stamped && !fs::exists(Fixture(fixture.name))) {
-            std::printf("skipped %s: osslsigncode has no built-in time-stamping authority\n", fixture.name);
+    // The writer's PE32 layout: CheckSum, the security entry, the table after the sections.
+    const std::size_t checksum = ktutils::test::kOptionalHeaderOffset + 64, entry = checksum + 64, table = 0x600;
+    const Bytes signedImage = ReadBytes(kFixtures + "pe32-signed.exe");
+    const auto size = static_cast<std::uint32_t>(signedImage.size() - table);
+    const auto flip = [](std::size_t at) { return [at](Bytes& b) { b.at(at) ^= 1; }; };  // edits of the bytes
+    const std::uint32_t len = signedImage.at(table) + 256 * signedImage.at(table + 1);  // the entry's dwLength
+    const auto extend = [&](Bytes tail, std::uint32_t in = 0) {  // the first `in` bytes into the first entry
+        const auto grown = size + static_cast<std::uint32_t>(tail.size());
+        return [=](Bytes& b) {
+            b.insert(b.end(), tail.begin(), tail.end()), PutU32(b, entry + 4, grown), PutU32(b, table, len + in);
+        };
+    };
+    // The SpcPeImageData after its type is signed through the messageDigest only.
+    const std::uint8_t peImageData[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
+    const std::size_t value = std::search(signedImage.begin(), signedImage.end(), std::begin(peImageData),
+                                          std::end(peImageData)) - signedImage.begin() + sizeof peImageData;
+    const char* const s = "pe32-signed.exe";
+    const LONG none = TRUST_E_NOSIGNATURE, bad = TRUST_E_BAD_DIGEST, stamp = TRUST_E_TIME_STAMP;
+    const struct {
+        const char* fixture;
+        LONG status;
+        std::function<void(Bytes&)> edit = nullptr;
+        bool refuseSha1 = false;
+    } cases[] = {
+        {s, 0}, {"pe32plus-signed.exe", 0}, {"pe32-signed-sha384.exe", 0}, {"pe32-signed-sha512.exe", 0},
+        {"pe32-signed-sha1.exe", 0}, {"dual-signed.exe", 0}, {"pe32.exe", none}, {"pe32plus.exe", none},
+        {"untrusted-signed.exe", CERT_E_UNTRUSTEDROOT}, {"dual-untrusted-nested.exe", CERT_E_UNTRUSTEDROOT},
+        {"expired-signed.exe", CERT_E_EXPIRED}, {"server-auth-signed.exe", CERT_E_WRONG_USAGE},
+        {"no-eku-signed.exe", CERT_E_WRONG_USAGE}, {"no-ds-signed.exe", CERT_E_WRONG_USAGE},
+        {"under-server-ca-signed.exe", CERT_E_WRONG_USAGE},  // a code-signing leaf under a server-auth-only CA
+        {"under-any-ca-signed.exe", 0}, {"timestamped.exe", 0}, {"expired-timestamped.exe", 0},  // stamped in time
+        {"expired-late-timestamped.exe", CERT_E_EXPIRED}, {"untrusted-tsa.exe", stamp},
+        {"grafted-timestamp.exe", stamp}, {"pkcs9-timestamped.exe", 0}, {"pkcs9-expired-timestamped.exe", 0},
+        {"pkcs9-expired-late-timestamped.exe", CERT_E_EXPIRED}, {"pkcs9-untrusted-tsa.exe", stamp},
+        {"pkcs9-grafted.exe", stamp}, {"pkcs9-broken.exe", stamp}, {"pkcs9-not-a-tsa.exe", stamp},
+        {"pe32-signed-sha1.exe", NTE_BAD_ALGID, nullptr, true}, {"dual-signed.exe", 0, nullptr, true},
+        {s, 0, nullptr, true}, {s, 0, flip(checksum + 3)},  // the one field outside the hash
+        {s, bad, flip(checksum - 5)}, {s, bad, flip(checksum + 4)}, {s, bad, flip(entry - 1)},  // hashed ranges' ends
+        {s, bad, flip(entry + 8)}, {s, bad, flip(0x1FF)}, {s, bad, flip(0x200)}, {s, bad, flip(0x5FF)},
+        {"pe32plus-signed.exe", bad, flip(0x5FF)}, {s, bad, flip(value + 1 + signedImage.at(value + 1))},
+        {s, none, [](Bytes& b) { b.back() = 1; }},  // padding after the DER
+        {s, none, [&](Bytes& b) { b.resize(b.size() - 8), PutU32(b, entry + 4, size - 8), PutU32(b, table, len - 8); }},
+        {s, none, extend(Bytes(8, 0))}, {s, none, extend(Bytes(8, 0), 8)},  // an empty entry; 8 zeros after the DER
+        {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
+        {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN},
+        {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
+        {s, TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.assign((2u << 20) + 1, 0); }},  // a huge page and a byte
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(::testing::Message() << "row " << i << ": " << c.fixture << (c.refuseSha1 ? ", no SHA-1" : ""));
+        if (!fs::exists(kFixtures + c.fixture)) {  // RFC 3161 stamps need a recent osslsigncode
+            std::printf("skipped row %zu: no %s\n", i, c.fixture);
             continue;
         }
-        if (fixture.refuseSha1) setenv("KTUTILS_REFUSE_SHA1", "1", 1);
-        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(Fixture(fixture.name))),
-                  static_cast<std::uint32_t>(fixture.status));
-        EXPECT_EQ(Library(Fixture(fixture.name)), fixture.status == 0 ? 1 : 0);
+        Bytes image = ReadBytes(kFixtures + c.fixture);
+        if (c.edit) c.edit(image);
+        WriteBytes(m_scratch.Path("image.exe"), image);
+        if (c.refuseSha1) setenv("KTUTILS_REFUSE_SHA1", "1", 1);
+        Expect(m_scratch.Path("image.exe"), c.status);
         unsetenv("KTUTILS_REFUSE_SHA1");
     }
+    Expect(m_scratch.Path("missing.exe"), kFileNotFound);
+    Expect(m_scratch.Root().string(), kFileNotFound);  // a directory
 }
 
 TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
-    // SSL_CERT_FILE names the test CA too: it must count only when the
-    // variable is unset.
-    setenv("SSL_CERT_FILE", (kFixtures / "trusted-roots.pem").c_str(), 1);
-    setenv("SSL_CERT_DIR", (kFixtures / "no-certs").c_str(), 1);
-    const struct {
-        const char* roots;  // null: unset
-        LONG status;
-    } cases[] = {
-        {"trusted-roots.pem", 0},
-        {"roots-dir", 0},  // a directory of PEM files, with one that is not a certificate
-        {"other-ca.pem", CERT_E_UNTRUSTEDROOT},
-        {"no-certs", CERT_E_UNTRUSTEDROOT},  // an empty directory
-        {"absent.pem", CERT_E_UNTRUSTEDROOT},
-        {nullptr, 0},  // OpenSSL's defaults, here SSL_CERT_FILE
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.roots == nullptr ? "unset" : c.roots);
-        if (c.roots != nullptr)
-            setenv("KTUTILS_TRUST_ROOTS", (kFixtures / c.roots).c_str(), 1);
-        else
-            unsetenv("KTUTILS_TRUST_ROOTS");
-        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(Fixture("pe32-signed.exe"))),
-                  static_cast<std::uint32_t>(c.status));
+    // SSL_CERT_FILE names the test CA too: it counts only when the variable is unset.
+    setenv("SSL_CERT_FILE", (kFixtures + "trusted-roots.pem").c_str(), 1), setenv("SSL_CERT_DIR", "/", 1);
+    for (const auto& [roots, status] : std::vector<std::pair<const char*, LONG>>{
+             {"trusted-roots.pem", 0}, {"roots-dir", 0},  // a directory, with a file that is no certificate
+             {"other-ca.pem", CERT_E_UNTRUSTEDROOT}, {"no-certs", CERT_E_UNTRUSTEDROOT},
+             {"absent.pem", CERT_E_UNTRUSTEDROOT}, {nullptr, 0}}) {  // unset: OpenSSL's defaults
+        roots ? setenv("KTUTILS_TRUST_ROOTS", (kFixtures + roots).c_str(), 1) : unsetenv("KTUTILS_TRUST_ROOTS");
+        EXPECT_EQ(ProviderStatus(kFixtures + "pe32-signed.exe"), status) << (roots ? roots : "unset");
     }
-    unsetenv("SSL_CERT_FILE");
-    unsetenv("SSL_CERT_DIR");
-    SetUpTestSuite();
+    unsetenv("SSL_CERT_FILE"), unsetenv("SSL_CERT_DIR");
 }
 
-// Registered on its own with the "network" label (tests/CMakeLists.txt).
-class DebianSignedFiles : public SignatureTest {};
+TEST_F(SignatureTest, TheProviderAnswersOnlyTheGenericVerifyActionOnAFile) {
+    GUID other = kGenericVerify;
+    other.Data4[7] ^= 1;
+    EXPECT_EQ(ProviderStatus("/absent", &other), TRUST_E_PROVIDER_UNKNOWN);
+    EXPECT_EQ(ProviderStatus("/absent", nullptr), TRUST_E_PROVIDER_UNKNOWN);
+    using D = WINTRUST_DATA;
+    const std::pair<void (*)(D&), LONG> cases[] = {
+        {[](D&) {}, kFileNotFound}, {[](D& d) { d.dwStateAction = WTD_STATEACTION_VERIFY; }, kFileNotFound},
+        {[](D& d) { d.dwStateAction = WTD_STATEACTION_CLOSE; }, 0},  // no state is kept to close
+        {[](D& d) { d.dwStateAction = 3; }, E_INVALIDARG}, {[](D& d) { d.cbStruct -= 1; }, E_INVALIDARG},
+        {[](D& d) { d.dwUnionChoice = WTD_CHOICE_CATALOG; }, E_INVALIDARG}, {[](D& d) { d.pFile = {}; }, E_INVALIDARG},
+        {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile) - 1; }, E_INVALIDARG},
+        {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile); }, kFileNotFound},
+    };
+    for (const auto& [edit, status] : cases) EXPECT_EQ(ProviderStatus("/absent", &kGenericVerify, edit), status);
+}
+
+// Downloads a few MB with apt-get (fetch_debian_signed_files.sh): a test of its own, labelled "network".
+using DebianSignedFiles = SignatureTest;
 
 TEST_F(DebianSignedFiles, GetWindowsVerdictsAndStatuses) {
-    // Downloads a few MB with apt-get; see fetch_debian_signed_files.sh.
-    const fs::path files = m_scratch / "debian";
-    const std::string fetch = std::string(KTUTILS_FETCH_DEBIAN_FILES) + " '" + files.string() + "'";
-    ASSERT_EQ(std::system(fetch.c_str()), 0) << fetch;
-    if (fs::exists(files / "skip")) {
-        const Bytes reason = ReadAll(files / "skip");
+    const std::string files = m_scratch.Path("debian") + "/";
+    ASSERT_EQ(std::system((KTUTILS_FETCH_DEBIAN_FILES " '" + files + "'").c_str()), 0);
+    if (fs::exists(files + "skip")) {
+        const Bytes reason = ReadBytes(files + "skip");
         GTEST_SKIP() << std::string(reason.begin(), reason.end());
     }
-    setenv("KTUTILS_TRUST_ROOTS", (files / "debian-ca.pem").c_str(), 1);
-
-    const Bytes grub = ReadAll(files / "grubx64.efi.signed");
-    ktutils::detail::PeLayout layout;
-    ASSERT_EQ(ktutils::detail::ParsePeLayout(grub.data(), grub.size(), layout), ktutils::detail::PeLayoutStatus::kOk);
-    const auto edited = [&grub](auto edit) {
-        Bytes image = grub;
-        edit(image);
-        return image;
-    };
-    const ktutils::detail::ByteRange table = layout.certificateTable;
-    const struct {
-        const char* name;
-        Bytes image;
-        LONG status;
-    } cases[] = {
-        {"grubx64.efi.signed", grub, 0},
-        {"fbx64.efi.signed", ReadAll(files / "fbx64.efi.signed"), 0},
-        {"mmx64.efi.signed", ReadAll(files / "mmx64.efi.signed"), 0},
-        // Microsoft's signature, two certificate entries: the first is judged,
-        // and its chain does not reach the one root trusted here.
-        {"shimx64.efi.signed", ReadAll(files / "shimx64.efi.signed"), CERT_E_CHAINING},
-        {"code-byte-flipped.efi", edited([&](Bytes& b) { b.at(layout.hashedRanges.at(3).offset + 0x100) ^= 1; }),
-         TRUST_E_BAD_DIGEST},
-        {"checksum-flipped.efi", edited([&](Bytes& b) { b.at(layout.checksumOffset) ^= 0xFF; }), 0},
-        {"byte-appended.efi", edited([](Bytes& b) { b.push_back(0); }), TRUST_E_NOSIGNATURE},
-        {"second-entry.efi",
-         edited([&](Bytes& b) {
-             b.insert(b.end(), grub.begin() + table.offset, grub.begin() + table.offset + table.size);
-             PutU32At(b, layout.certificateEntryOffset + 4, static_cast<std::uint32_t>(2 * table.size));
-         }),
-         0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path path = Write(c.name, c.image);
-        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(path)), static_cast<std::uint32_t>(c.status));
-        EXPECT_EQ(Library(path), c.status == 0 ? 1 : 0);
-    }
-    SetUpTestSuite();
-}
-
-TEST_F(SignatureTest, RefusesAnImageChangedAfterSigning) {
-    Bytes image = ReadAll(Fixture("pe32-signed.exe"));
-    image.at(0x200) ^= 0x01;  // the first instruction of .text
-    ExpectRefusedWith(Write("patched.exe", image), TRUST_E_BAD_DIGEST);
-    image = ReadAll(Fixture("pe32plus-signed.exe"));
-    image.at(0x5FF) ^= 0x80;  // the last byte of .data
-    ExpectRefusedWith(Write("patched-plus.exe", image), TRUST_E_BAD_DIGEST);
-}
-
-TEST_F(SignatureTest, EveryImageByteButTheChecksumIsCoveredBySignature) {
-    const Bytes signedImage = ReadAll(Fixture("pe32-signed.exe"));
-    ktutils::detail::PeLayout layout;
-    ASSERT_EQ(ktutils::detail::ParsePeLayout(signedImage.data(), signedImage.size(), layout),
-              ktutils::detail::PeLayoutStatus::kOk);
-    for (std::size_t at = 0; at < layout.certificateTable.offset; ++at) {
-        Bytes image = signedImage;
-        image[at] ^= 0x01;
-        const LONG status = VerifyAuthenticodeImage(image.data(), image.size());
-        const bool inChecksum = at >= layout.checksumOffset && at < layout.checksumOffset + 4;
-        if (inChecksum)
-            ASSERT_EQ(status, 0) << "checksum byte " << at << " is not excluded";
-        else
-            ASSERT_NE(status, 0) << "byte " << at << " is not covered";
-    }
-}
-
-TEST_F(SignatureTest, RefusesAChangeToTheSignedContentOutsideTheImageHash) {
-    // The SpcPeImageData after its type (1.3.6.1.4.1.311.2.1.15) is signed
-    // through the messageDigest attribute but not read by the provider.
-    Bytes image = ReadAll(Fixture("pe32-signed.exe"));
-    const std::uint8_t peImageDataOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
-    const auto found = std::search(image.begin(), image.end(), std::begin(peImageDataOid), std::end(peImageDataOid));
-    ASSERT_NE(found, image.end());
-    const auto value = found + sizeof peImageDataOid;
-    // The last byte of its SEQUENCE: inside the file link, opaque to the parser.
-    *(value + 1 + *(value + 1)) ^= 0x01;
-    ExpectRefusedWith(Write("content.exe", image), TRUST_E_BAD_DIGEST);
-}
-
-TEST_F(SignatureTest, JudgesACutOrExtendedCertificateTableAsWindowsDoes) {
-    const Bytes image = ReadAll(Fixture("pe32-signed.exe"));
-    const std::size_t entry = 0x80 + 24 + 96 + 32;  // the security directory entry
-    const std::uint32_t table = U32At(image, entry), tableSize = U32At(image, entry + 4);
-    // Cut by 8 with the directory and dwLength made to agree: the DER
-    // signature itself is then short.
-    Bytes consistent(image.begin(), image.end() - 8);
-    PutU32At(consistent, entry + 4, tableSize - 8);
-    PutU32At(consistent, table, U32At(image, table) - 8);
-    const auto extended = [&](const Bytes& tail, bool grown) {
-        Bytes b = image;
-        b.insert(b.end(), tail.begin(), tail.end());
-        if (grown) PutU32At(b, entry + 4, tableSize + static_cast<std::uint32_t>(tail.size()));
-        return b;
-    };
-    const struct {
-        const char* name;
-        Bytes image;
-        LONG status;
-    } cases[] = {
-        {"cut-1.exe", Bytes(image.begin(), image.end() - 1), TRUST_E_NOSIGNATURE},
-        {"cut-8.exe", Bytes(image.begin(), image.end() - 8), TRUST_E_NOSIGNATURE},
-        {"cut-consistent.exe", consistent, TRUST_E_NOSIGNATURE},
-        {"appended.exe", extended({0}, false), TRUST_E_NOSIGNATURE},
-        {"grown-by-zeros.exe", extended(Bytes(8, 0), true), TRUST_E_NOSIGNATURE},  // an entry of length 0
-        {"second-entry.exe", extended(Bytes(image.begin() + table, image.end()), true), 0},  // the first is judged
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path path = Write(c.name, c.image);
-        EXPECT_EQ(static_cast<std::uint32_t>(m_provider.Verify(path)), static_cast<std::uint32_t>(c.status));
-        EXPECT_EQ(Library(path), c.status == 0 ? 1 : 0);
-    }
-}
-
-TEST_F(SignatureTest, RefusesWhatIsNotAPeImage) {
-    ExpectRefusedWith(Fixture("trusted-roots.pem"), TRUST_E_SUBJECT_FORM_UNKNOWN);
-    ExpectRefusedWith(Write("empty.exe", {}), TRUST_E_SUBJECT_FORM_UNKNOWN);
-}
-
-TEST_F(SignatureTest, RefusesMissingAndUnreadableFilesAsNotFound) {
-    ExpectRefusedWith(m_scratch / "missing.exe", kFileNotFound);
-    ExpectRefusedWith(m_scratch, kFileNotFound);  // a directory
-}
-
-TEST_F(SignatureTest, TheProviderKnowsOnlyTheGenericVerifyActionOnFiles) {
-    const std::u16string path = u"/nonexistent";
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    EXPECT_EQ(m_provider.Call(WINTRUST_ACTION_GENERIC_VERIFY_V2, data), kFileNotFound);
-
-    GUID other = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    other.Data4[7] ^= 1;
-    EXPECT_EQ(m_provider.Call(other, data), TRUST_E_PROVIDER_UNKNOWN);
-
-    WINTRUST_DATA tooShort = data;
-    tooShort.cbStruct = offsetof(WINTRUST_DATA, dwProvFlags);
-    EXPECT_EQ(m_provider.Call(WINTRUST_ACTION_GENERIC_VERIFY_V2, tooShort), E_INVALIDARG);
-    WINTRUST_DATA catalog = data;
-    catalog.dwUnionChoice = WTD_CHOICE_CATALOG;
-    EXPECT_EQ(m_provider.Call(WINTRUST_ACTION_GENERIC_VERIFY_V2, catalog), E_INVALIDARG);
-    WINTRUST_DATA close = data;
-    close.dwStateAction = WTD_STATEACTION_CLOSE;
-    EXPECT_EQ(m_provider.Call(WINTRUST_ACTION_GENERIC_VERIFY_V2, close), 0);  // no state is kept to close
-}
-
-TEST_F(SignatureTest, NeverAcceptsATruncatedSignedImage) {
-    const Bytes image = ReadAll(Fixture("pe32plus-signed.exe"));
-    for (std::size_t size = 0; size < image.size(); ++size)
-        ASSERT_NE(VerifyAuthenticodeImage(image.data(), size), 0) << size;
-}
-
-TEST_F(SignatureTest, DamagedSignaturesGiveAStatusNeverACrash) {
-    // Random damage inside the certificate table reaches the PKCS#7, ASN.1
-    // and chain code; only statuses that this provider returns may come back.
-    const std::set<LONG> known = {0, TRUST_E_NOSIGNATURE, TRUST_E_BAD_DIGEST, CERT_E_UNTRUSTEDROOT, CERT_E_EXPIRED,
-                                  CERT_E_WRONG_USAGE, CERT_E_CHAINING, TRUST_E_CERT_SIGNATURE, TRUST_E_FAIL,
-                                  TRUST_E_TIME_STAMP, NTE_BAD_ALGID};
-    const Bytes original = ReadAll(Fixture("pe32-signed.exe"));
-    const std::size_t table = U32At(original, 0x80 + 24 + 96 + 32);
-    std::mt19937 random(7);
-    for (int round = 0; round < 3000; ++round) {
-        Bytes image = original;
-        const int edits = 1 + static_cast<int>(random() % 3);
-        for (int i = 0; i < edits; ++i)
-            image[table + random() % (image.size() - table)] = static_cast<std::uint8_t>(random());
-        const LONG status = VerifyAuthenticodeImage(image.data(), image.size());
-        ASSERT_EQ(known.count(status), 1u) << std::hex << status;
-    }
+    setenv("KTUTILS_TRUST_ROOTS", (files + "debian-ca.pem").c_str(), 1);
+    for (const char* name : {"grubx64.efi.signed", "fbx64.efi.signed", "mmx64.efi.signed"}) Expect(files + name, 0);
+    // Microsoft's signature, in the first of two entries: its root is not trusted here.
+    Expect(files + "shimx64.efi.signed", CERT_E_CHAINING);
 }
 
 }  // namespace

@@ -1,27 +1,16 @@
-// A stand-in trust provider for the library's own tests: it returns what the
-// test's probe says and reports every load, unload and call to it. Built
-// twice: as a full provider, and with KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY as
-// a module that lacks WinVerifyTrust.
+// A stand-in trust provider that reports to the test program's probe; built also with
+// KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, as a module without WinVerifyTrust.
 #include "tests/trust_probe.h"
 
-namespace {
-
-__attribute__((constructor)) void ReportLoad() {
-    if (TrustProbe* probe = KtutilsTestTrustProbe()) probe->Loaded();
-}
-
-__attribute__((destructor)) void ReportUnload() {
-    if (TrustProbe* probe = KtutilsTestTrustProbe()) probe->Unloaded();
-}
-
-}  // namespace
+__attribute__((constructor)) static void ReportLoad() { ++KtutilsTestTrustProbe()->loads; }
+__attribute__((destructor)) static void ReportUnload() { ++KtutilsTestTrustProbe()->unloads; }
 
 #ifndef KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY
-extern "C" __attribute__((visibility("default"))) LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID,
-                                                                             LPVOID pWVTData) {
-    TrustProbe* probe = KtutilsTestTrustProbe();
-    // No listener: a status that no rule accepts.
-    if (probe == nullptr) return TRUST_E_FAIL;
-    return probe->WinVerifyTrust(hwnd, pgActionID, static_cast<WINTRUST_DATA*>(pWVTData));
+extern "C" __attribute__((visibility("default"))) LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* action, LPVOID data) {
+    TrustProbe& probe = *KtutilsTestTrustProbe();
+    const auto& record = *static_cast<const WINTRUST_DATA*>(data);
+    probe.calls++, probe.windowIsNull = hwnd == nullptr, probe.action = *action, probe.data = record;
+    probe.file = *record.pFile, probe.path = record.pFile->pcwszFilePath;
+    return probe.answer;
 }
 #endif

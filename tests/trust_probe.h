@@ -1,19 +1,18 @@
 #pragma once
 
+#include <string>
+
 #include "ktutils/host/win32/wintrust.h"
 
-// What the test trust provider reports to the test that loaded it: its loads
-// and unloads (from its constructor and destructor, so they track the loader,
-// not the library's calls) and each WinVerifyTrust call, whose result the
-// test chooses. The records are only valid during the call.
-class TrustProbe {
-public:
-    virtual ~TrustProbe() = default;
-    virtual void Loaded() = 0;
-    virtual void Unloaded() = 0;
-    virtual LONG WinVerifyTrust(HWND hwnd, GUID* action, WINTRUST_DATA* data) = 0;
+// What the test provider reports to the test program that loaded it (which exports KtutilsTestTrustProbe):
+// its loads and unloads, from its constructor and destructor, and copies of its calls' records.
+struct TrustProbe {
+    int loads = 0, unloads = 0, calls = 0;
+    LONG answer = 0;  // to each call
+    bool windowIsNull = false;
+    GUID action{};
+    WINTRUST_DATA data{};
+    WINTRUST_FILE_INFO file{};
+    std::u16string path;
 };
-
-// Defined by the test executable and exported from it; null while no test is
-// listening.
 extern "C" TrustProbe* KtutilsTestTrustProbe();
