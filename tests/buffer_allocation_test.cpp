@@ -1,45 +1,81 @@
+// Replaces the global operator new to see every allocation: a binary of its
+// own, so that the other tests keep the sanitizers' new/delete checks.
 #include <gtest/gtest.h>
 
-#include "allocation_probe.h"
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
 #include "buffer_test_util.h"
-#include "host/nq2/nq_message_buffer.h"
+#include "protocol/ktu_records.h"
+#include "protocol/xlist.h"
+
+namespace {
+std::atomic<std::size_t> g_largest{0};
+std::atomic<std::size_t> g_count{0};
+void ResetProbe() {
+    g_largest = 0;
+    g_count = 0;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    g_count.fetch_add(1, std::memory_order_relaxed);
+    for (std::size_t seen = g_largest.load(); size > seen && !g_largest.compare_exchange_weak(seen, size);) {
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
-TEST(MessageBufferAllocation, TheProbeSeesTheBuffersOwnAllocations) {
-    // Without this, the bounds below would hold for a probe that sees nothing.
-    NQMessageBuffer r;
-    ResetLargestAllocation();
-    Feed(r, Header(NQMessageBuffer::kMaxPayloadSize, 14, 0, 0));
-    Feed(r, std::vector<uint8_t>(NQMessageBuffer::kMaxPayloadSize));
-    EXPECT_TRUE(r.NextMsg());
-    EXPECT_GE(LargestAllocation(), std::size_t{NQMessageBuffer::kMaxPayloadSize});
-}
+constexpr uint32_t kMax = NQMessageBuffer::kMaxPayloadSize;
 
-TEST(MessageBufferAllocation, AnOversizedDeclaredLengthIsRefusedWithoutAllocating) {
-    NQMessageBuffer r;
-    Feed(r, Header(0xFFFFFFF0u, 14, 0, 0));
-    const uint8_t someBytes[64] = {};
-    r.Receive(someBytes, sizeof someBytes);
-    ResetLargestAllocation();
-    EXPECT_EQ(KindOf([&] { r.NextMsg(); }), NQBufferError::Kind::MessageTooLarge);
-    EXPECT_LT(LargestAllocation(), 4096u);
-    // The stream stays refused: the same header is met again.
-    EXPECT_EQ(KindOf([&] { r.NextMsg(); }), NQBufferError::Kind::MessageTooLarge);
-    EXPECT_EQ(r.MsgOffset(), 0u);
-}
+// What a peer sends cannot make the receiver allocate more than it received.
+TEST(MessageBufferAllocation, ReceivedMemoryFollowsTheBytesNotTheHeaders) {
+    NQMessageBuffer whole;  // the probe sees the buffer's own allocations
+    Feed(whole, Header(kMax, 14, 0, 0));
+    Feed(whole, std::vector<uint8_t>(kMax));
+    EXPECT_TRUE(whole.NextMsg());
+    EXPECT_GE(g_largest.load(), std::size_t{kMax});
 
-TEST(MessageBufferAllocation, APartialMessageIsNotSizedByItsHeader) {
-    // A header that declares the largest allowed payload, then a trickle.
-    NQMessageBuffer r;
-    Feed(r, Header(NQMessageBuffer::kMaxPayloadSize, 14, 0, 0));
-    ResetLargestAllocation();
-    for (int i = 0; i < 10; ++i) {
-        const uint8_t byte = 0;
-        r.Receive(&byte, 1);
-        EXPECT_FALSE(r.NextMsg());
+    NQMessageBuffer oversized, trickled, walked;
+    Feed(oversized, Join(Header(0xFFFFFFF0u, 14, 0, 0), std::vector<uint8_t>(64)));
+    Feed(trickled, Header(kMax, 14, 0, 0));
+    ResetProbe();
+    EXPECT_EQ(KindOf([&] { oversized.NextMsg(); }), NQBufferError::Kind::MessageTooLarge);
+    for (uint8_t byte = 0; byte < 10; ++byte) {
+        trickled.Receive(&byte, 1);
+        EXPECT_FALSE(trickled.NextMsg());
     }
-    EXPECT_LT(LargestAllocation(), 4096u);
+    // A long stream received in pieces and walked as it comes keeps little.
+    const std::vector<uint8_t> message = Join(Header(12, 14, 0, 0), std::vector<uint8_t>(12));
+    for (int i = 0; i < 2000; ++i) {
+        Feed(walked, message);
+        ASSERT_TRUE(walked.NextMsg());
+    }
+    EXPECT_LT(g_largest.load(), 4096u);
+}
+
+// A decoder appends one node per received element, and a receiver clears the
+// list for the next message: neither may cost an allocation per element.
+TEST(XListAllocation, AppendsAllocateLogarithmicallyAndReuseClearedNodes) {
+    for (const auto& row : {std::pair<unsigned, std::size_t>{1, 2}, {16, 3}, {1000, 9}}) {
+        XList<KTUGuidVersion> list;
+        for (int pass = 0; pass < 2; ++pass) {
+            ResetProbe();
+            for (unsigned i = 0; i < row.first; ++i) list.Append(KTUGuidVersion{{i, i}, i});
+            EXPECT_LE(g_count.load(), pass == 0 ? row.second : 0) << row.first << " elements, pass " << pass;
+            EXPECT_EQ(list.GetCount(), row.first);
+            EXPECT_EQ(std::prev(list.end())->version, row.first - 1);
+            list.Clear();
+        }
+    }
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 
 #include "host/nq2/nq_message_buffer.h"
 
-// Hands `bytes` to a fresh buffer as one received piece.
+// Hands `bytes` to the buffer as one received piece.
 inline void Feed(NQMessageBuffer& buffer, const std::vector<uint8_t>& bytes) {
     buffer.Receive(bytes.data(), bytes.size());
 }
 
-// The sealed output of `buffer` as a vector, leaving the buffer as it is.
+// The sealed output of `buffer`, leaving the buffer as it is.
 inline std::vector<uint8_t> Output(const NQMessageBuffer& buffer) {
     return {buffer.OutputData(), buffer.OutputData() + buffer.OutputSize()};
 }
@@ -24,7 +24,12 @@ inline std::vector<uint8_t> Header(uint32_t length, uint16_t type, uint8_t chann
             static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8), channel, form};
 }
 
-// The same kind-of-failure check for every refusal of the buffer.
+inline std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The kind of the buffer's refusal, failing the test when there is none.
 template <class F>
 NQBufferError::Kind KindOf(F&& f) {
     try {
