@@ -1,5 +1,5 @@
-// Replaces the global operator new to see every allocation: a binary of its
-// own, so that the other tests keep the sanitizers' new/delete checks.
+// Replaces the global operator new to watch allocations: a binary of its own,
+// so that the other tests keep the sanitizers' new/delete checks.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +14,7 @@
 namespace {
 std::atomic<std::size_t> g_largest{0};
 std::atomic<std::size_t> g_count{0};
-std::atomic<bool> g_fail{false};  // the next allocations fail
+std::atomic<bool> g_fail{false};  // allocations fail while set
 void ResetProbe() { g_largest = 0, g_count = 0; }
 }  // namespace
 
@@ -38,25 +38,19 @@ constexpr uint32_t kMax = NQMessageBuffer::kMaxPayloadSize;
 
 // What a peer sends cannot make the receiver allocate more than it received.
 TEST(MessageBufferAllocation, ReceivedMemoryFollowsTheBytesNotTheHeaders) {
-    NQMessageBuffer whole;  // the probe sees the buffer's own allocations
-    Feed(whole, Header(kMax, 14, 0, 0));
-    Feed(whole, std::vector<uint8_t>(kMax));
-    EXPECT_TRUE(whole.NextMsg());
-    EXPECT_GE(g_largest.load(), std::size_t{kMax});
-
-    NQMessageBuffer oversized, trickled, walked;
-    Feed(oversized, Join(Header(0xFFFFFFF0u, 14, 0, 0), std::vector<uint8_t>(64)));
-    Feed(trickled, Header(kMax, 14, 0, 0));
+    NQMessageBuffer whole, oversized, trickled, walked;
+    const std::vector<uint8_t> big = Join(Header(kMax, 14, 0, 0), std::vector<uint8_t>(kMax));
     ResetProbe();
+    Feed(whole, big);
+    EXPECT_GE(g_largest.load(), big.size());  // the probe sees the buffer's own allocations
+    ResetProbe();
+    Feed(oversized, Join(Header(0xFFFFFFF0u, 14, 0, 0), std::vector<uint8_t>(64)));
     EXPECT_EQ(KindOf([&] { oversized.NextMsg(); }), NQBufferError::Kind::MessageTooLarge);
-    for (uint8_t byte = 0; byte < 10; ++byte) {
-        trickled.Receive(&byte, 1);
-        EXPECT_FALSE(trickled.NextMsg());
-    }
-    // A long stream received in pieces and walked as it comes keeps little.
-    const std::vector<uint8_t> message = Join(Header(12, 14, 0, 0), std::vector<uint8_t>(12));
-    for (int i = 0; i < 2000; ++i) {
-        Feed(walked, message);
+    Feed(trickled, Header(kMax, 14, 0, 0));
+    for (uint8_t byte = 0; byte < 10; ++byte) trickled.Receive(&byte, 1);
+    EXPECT_FALSE(trickled.NextMsg());
+    for (int i = 0; i < 2000; ++i) {  // a long stream, walked as it comes
+        Feed(walked, Join(Header(12, 14, 0, 0), std::vector<uint8_t>(12)));
         ASSERT_TRUE(walked.NextMsg());
     }
     EXPECT_LT(g_largest.load(), 4096u);
@@ -73,14 +67,14 @@ TEST(XListAllocation, AppendsAllocateLogarithmicallyReuseClearedNodesAndFailClea
         EXPECT_EQ(std::prev(list.end())->version, 999u);
         list.Clear();
     }
-    XList<int> seven, copy, moved;
+    XList<int> seven, copy;
     for (int i = 0; i < 7; ++i) seven.Append(i);  // fills the first block
     g_fail = true;
     EXPECT_THROW(seven.Append(7), std::bad_alloc);
     g_fail = false;
     copy = seven;
     copy.Append(7);
-    moved = std::move(copy);
+    const XList<int> moved(std::move(copy));
     EXPECT_TRUE(copy.IsEmpty());  // NOLINT(bugprone-use-after-move): a moved-from list is an empty one
     EXPECT_EQ(std::vector<int>(seven.begin(), seven.end()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(std::vector<int>(moved.begin(), moved.end()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));

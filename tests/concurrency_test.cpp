@@ -1,12 +1,12 @@
-// Eight threads call every exported family at once, over and over, and must
-// get what one thread alone gets. A binary of its own, so that CI runs it
-// alone under ThreadSanitizer (the tsan-threads workflow).
+// Eight threads call every exported family at once and must get what one thread
+// alone gets: a binary of its own, which CI runs under ThreadSanitizer.
 #include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include <thread>
 
+#include "buffer_test_util.h"
 #include "host/mqmath/mq_scratch_block.h"
 #include "message_fixtures.h"
 #include "temp_dir.h"
@@ -23,24 +23,21 @@ struct Words : std::string {
     Words(const T&... values) : std::string(((std::to_string(values) + " ") + ...)) {}  // NOLINT
 };
 
-std::string Sent(const NQMessageBuffer& b) { return {reinterpret_cast<const char*>(b.OutputData()), b.OutputSize()}; }
+std::string Sent(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
 // Every encoder, and every decoder on long values; the count of failed round trips first.
 std::string Messages(const std::string&) {
     std::string result;
     int failed = 0;
     MessageValues values = RichValues();
-    for (const fixture::Message& m : fixture::Messages()) {
-        for (uint8_t byte : fixture::Encode(m)) result += static_cast<char>(byte);
-    }
+    for (const fixture::Message& m : fixture::Messages()) result += Sent(fixture::Encode(m));
     for (const PayloadCodec& codec : PayloadCodecs()) {
-        NQMessageBuffer out, in, again;
+        NQMessageBuffer b, again;  // a buffer reads what it received, beside what it sends
         MessageValues decoded;
-        codec.write(out, values);
-        in.Receive(out.OutputData(), out.OutputSize());
-        const bool read = in.NextMsg() && codec.read(in, decoded) == 1 && codec.write(again, decoded) != 0;
-        failed += !read || Sent(again) != Sent(out);
-        result += Sent(out);
+        codec.write(b, values);
+        b.Receive(b.OutputData(), b.OutputSize());
+        failed += !(b.NextMsg() && codec.read(b, decoded) == 1 && codec.write(again, decoded) && Output(again) == Output(b));
+        result += Sent(Output(b));
     }
     return Words{failed} + result;
 }
@@ -74,10 +71,8 @@ std::string Checksums(const std::string& own) {
                  WriteFileInfo(own.c_str(), 0x01020304u, -7), GetFileCRC(own.c_str(), nullptr)};
 }
 
-// The trust provider is loaded and released by every call.
-std::string Verify(const std::string& own) {
-    std::string signed_ = image, missing = own;
-    return Words{VerifyServerComponent(signed_.data(), 2, 0), VerifyServerComponent(missing.data(), 2, 1)};
+std::string Verify(const std::string& own) {  // loads and releases the trust provider every time
+    return Words{VerifyServerComponent(&std::string(image)[0], 2, 0), VerifyServerComponent(&std::string(own)[0], 2, 1)};
 }
 
 // Scratch blocks and strings taken and given back in a tight loop, so that

@@ -12,39 +12,27 @@ const char* FirstWord(const XString& s) { return *reinterpret_cast<const char* c
 
 TEST(XString, HoldsNoTextUntilGivenOneAndCopiesThatStateExactly) {
     XString none, held("held");
-    EXPECT_EQ(FirstWord(none), nullptr);
-    EXPECT_STREQ(none.CStr(), "");
-    EXPECT_EQ(FirstWord(XString(none)), nullptr);
+    EXPECT_TRUE(FirstWord(none) == nullptr && FirstWord(XString(none)) == nullptr && *none.CStr() == '\0');
     EXPECT_STREQ(FirstWord(XString(held)), "held");
     held = none;
-    EXPECT_EQ(FirstWord(held), nullptr);
-    EXPECT_EQ(held, XString(""));
+    EXPECT_TRUE(FirstWord(held) == nullptr && held == XString("") && XString("a") != XString("b") &&
+                XString("a") != XString("ab"));
     XString moved(std::move(held = "text"));
     EXPECT_EQ(FirstWord(held), nullptr);  // NOLINT(bugprone-use-after-move)
     held = std::move(moved);
     EXPECT_STREQ(FirstWord(held), "text");
-    EXPECT_NE(XString("a"), XString("b"));
-    EXPECT_NE(XString("a"), XString("ab"));
 }
 
 // Text that fits stays in the string's buffer, text that does not moves it;
 // a text taken from the string itself survives either way.
 TEST(XString, AssignsAndAppendsOwnCopiesEvenOfItself) {
     char source[] = "dir/file.bin";
-    const struct {
-        char op;           // '=' assigns, '<' appends
-        const char* text;  // when `from` is -1; else the string's own text from there
-        int from;
-        const char* result;
-        bool inPlace;
-    } steps[] = {
-        {'<', ".crc", -1, ".crc", false},  {'=', "abcd", -1, "abcd", true},
-        {'=', "abcde", -1, "abcde", false}, {'<', "f", -1, "abcdef", false},
-        {'<', nullptr, 0, "abcdefabcdef", false}, {'<', nullptr, 6, "abcdefabcdefabcdef", true},
-        {'=', nullptr, 12, "abcdef", true}, {'<', "", -1, "abcdef", true},
-        {'=', source, -1, "dir/file.bin", true}, {'<', nullptr, -1, "dir/file.bin", true},
-        {'=', nullptr, -1, "", true},
-    };
+    // op: '=' assigns, '<' appends `text`, or the string's own text from `from` unless that is -1.
+    const struct { char op; const char* text; int from; const char* result; bool inPlace; } steps[] = {
+        {'<', ".crc", -1, ".crc", false}, {'=', "abcd", -1, "abcd", true}, {'=', "abcde", -1, "abcde", false},
+        {'<', "f", -1, "abcdef", false}, {'<', nullptr, 0, "abcdefabcdef", false},
+        {'<', nullptr, 6, "abcdefabcdefabcdef", true}, {'=', nullptr, 12, "abcdef", true}, {'<', "", -1, "abcdef", true},
+        {'=', source, -1, "dir/file.bin", true}, {'<', nullptr, -1, "dir/file.bin", true}, {'=', nullptr, -1, "", true}};
     XString s;
     for (const auto& step : steps) {
         const char* before = s.GetBuffer();
@@ -52,8 +40,8 @@ TEST(XString, AssignsAndAppendsOwnCopiesEvenOfItself) {
         step.op == '=' ? void(s = text) : void(s << text);
         if (text == source) source[0] = 'X';  // the string keeps its own copy
         EXPECT_STREQ(s.CStr(), step.result);
-        EXPECT_EQ(s.GetLength(), std::char_traits<char>::length(step.result)) << step.result;
-        EXPECT_EQ(s.GetBuffer() == before, step.inPlace) << step.result;
+        EXPECT_EQ(std::make_pair(s.GetLength(), s.GetBuffer() == before),
+                  std::make_pair(std::char_traits<char>::length(step.result), step.inPlace)) << step.result;
     }
 }
 
