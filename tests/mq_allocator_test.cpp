@@ -24,9 +24,8 @@ protected:
 };
 
 TEST_F(MqAllocatorTest, BlocksAreWholeStepsAndHugePagesFromTwoMiB) {
-    const struct { unsigned size; std::size_t mapped; bool huge; } rows[] = {
-        {0, 64 * kKiB, false}, {64 * kKiB + 1, 128 * kKiB, false}, {2 * kMiB - 1, 2 * kMiB, false},
-        {2 * kMiB, 2 * kMiB, true}, {2 * kMiB + 1, 4 * kMiB, true}};
+    const struct { unsigned size; std::size_t mapped; bool huge; } rows[] = {{0, 64 * kKiB, false},
+        {64 * kKiB + 1, 128 * kKiB, false}, {2 * kMiB - 1, 2 * kMiB, false}, {2 * kMiB, 2 * kMiB, true}, {2 * kMiB + 1, 4 * kMiB, true}};
     for (const auto& row : rows) {
         allocator.Trim();
         EXPECT_CALL(os, MapPages(row.mapped, row.huge));
@@ -41,11 +40,9 @@ TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitNoMoreThanFourTimesTheRequ
     const struct { unsigned size; int kept; } rows[] = {
         {16 * kKiB, 0}, {64 * kKiB, 0}, {128 * kKiB, 1}, {192 * kKiB, -1}, {256 * kKiB, 2}, {kMiB, 2}, {kMiB + 1, -1}};
     for (const auto& row : rows) {
-        void* kept[3];
-        {
-            MqScratchBlock a(64 * kKiB), b(128 * kKiB), c(kMiB);
-            kept[0] = a.Memory(), kept[1] = b.Memory(), kept[2] = c.Memory();
-        }
+        auto a = std::make_unique<MqScratchBlock>(64 * kKiB), b = std::make_unique<MqScratchBlock>(128 * kKiB), c = std::make_unique<MqScratchBlock>(kMiB);
+        void* const kept[3] = {a->Memory(), b->Memory(), c->Memory()};
+        a.reset(), b.reset(), c.reset();
         EXPECT_CALL(os, MapPages(_, _)).Times(row.kept < 0 ? 1 : 0);
         MqScratchBlock block(row.size);
         EXPECT_EQ(std::find(kept, kept + 3, block.Memory()) - kept, row.kept < 0 ? 3 : row.kept) << row.size;
