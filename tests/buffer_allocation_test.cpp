@@ -75,18 +75,14 @@ TEST(XListAllocation, AppendsAllocateLogarithmicallyReuseClearedNodesAndFailClea
         EXPECT_EQ(std::prev(list.end())->version, 999u);
         list.Clear();
     }
-    XList<int> seven, copy;
+    XList<int> seven;
     for (int i = 0; i < 7; ++i) seven.Append(i);  // fills the first block
     g_fail = true;
     EXPECT_THROW(seven.Append(7), std::bad_alloc);
     g_fail = false;
-    copy = seven;
-    copy.Append(7);
-    const XList<int> moved(std::move(copy));
-    EXPECT_TRUE(copy.IsEmpty());  // NOLINT(bugprone-use-after-move): a moved-from list is an empty one
-    EXPECT_EQ(std::vector<int>(seven.begin(), seven.end()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(std::vector<int>(moved.begin(), moved.end()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(*std::prev(seven.end()) + *std::prev(moved.end()), 13);
+    const XList<int> copy(seven);
+    EXPECT_EQ(std::vector<int>(copy.begin(), copy.end()), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(*std::prev(copy.end()), 6);
 }
 
 }  // namespace

@@ -23,31 +23,25 @@ protected:
     MqAllocator& allocator = MqAllocator::Instance();
 };
 
-TEST_F(MqAllocatorTest, BlocksAreWholeStepsAndHugePagesFromTwoMiB) {
-    const struct { unsigned size; std::size_t mapped; bool huge; } rows[] = {{0, 64 * kKiB, false},
-        {64 * kKiB + 1, 128 * kKiB, false}, {2 * kMiB - 1, 2 * kMiB, false}, {2 * kMiB, 2 * kMiB, true}, {2 * kMiB + 1, 4 * kMiB, true}};
+// Kept blocks of 64 KiB, 128 KiB and 1 MiB; `kept` is the one that serves a
+// request (the smallest that fits, if no more than four times it), or -1 for
+// a fresh one of `mapped` bytes: whole steps, and huge pages from 2 MiB.
+TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitElseAFreshOneIsMapped) {
+    const struct { unsigned size; int kept; std::size_t mapped = 0; bool huge = false; } rows[] = {{0, 0}, {16 * kKiB, 0},
+        {64 * kKiB, 0}, {64 * kKiB + 1, 1}, {128 * kKiB, 1}, {192 * kKiB, -1, 192 * kKiB}, {256 * kKiB, 2}, {kMiB, 2},
+        {kMiB + 1, -1, kMiB + 64 * kKiB}, {2 * kMiB - 1, -1, 2 * kMiB}, {2 * kMiB, -1, 2 * kMiB, true},
+        {2 * kMiB + 1, -1, 4 * kMiB, true}};
     for (const auto& row : rows) {
         allocator.Trim();
-        EXPECT_CALL(os, MapPages(row.mapped, row.huge));
-        MqScratchBlock block(row.size);
-        static_cast<unsigned char*>(block.Memory())[std::max(row.size, 1u) - 1] = 1;
-    }
-}
-
-// Kept blocks of 64 KiB, 128 KiB and 1 MiB; `kept` is the one that serves a
-// request (the smallest that fits, if no more than four times it), -1 none.
-TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitNoMoreThanFourTimesTheRequest) {
-    const struct { unsigned size; int kept; } rows[] = {
-        {16 * kKiB, 0}, {64 * kKiB, 0}, {128 * kKiB, 1}, {192 * kKiB, -1}, {256 * kKiB, 2}, {kMiB, 2}, {kMiB + 1, -1}};
-    for (const auto& row : rows) {
-        auto a = std::make_unique<MqScratchBlock>(64 * kKiB), b = std::make_unique<MqScratchBlock>(128 * kKiB), c = std::make_unique<MqScratchBlock>(kMiB);
+        auto a = std::make_unique<MqScratchBlock>(64 * kKiB), b = std::make_unique<MqScratchBlock>(128 * kKiB),
+             c = std::make_unique<MqScratchBlock>(kMiB);
         void* const kept[3] = {a->Memory(), b->Memory(), c->Memory()};
         a.reset(), b.reset(), c.reset();
-        EXPECT_CALL(os, MapPages(_, _)).Times(row.kept < 0 ? 1 : 0);
+        EXPECT_CALL(os, MapPages(row.mapped, row.huge)).Times(row.kept < 0 ? 1 : 0);
         MqScratchBlock block(row.size);
         EXPECT_EQ(std::find(kept, kept + 3, block.Memory()) - kept, row.kept < 0 ? 3 : row.kept) << row.size;
+        static_cast<unsigned char*>(block.Memory())[std::max(row.size, 1u) - 1] = 1;
         testing::Mock::VerifyAndClearExpectations(&os);
-        allocator.Trim();
     }
 }
 
