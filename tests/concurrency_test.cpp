@@ -25,9 +25,8 @@ struct Words : std::string {
 
 std::string Sent(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
-// Every encoder, every decoder on long values (the count of failed round
-// trips first), and the names and version: static, the same text at the same
-// address everywhere.
+// Every encoder, every decoder on long values (the failed round trips first),
+// the names and the version: static, the same text at one address everywhere.
 std::string Messages(const std::string&) {
     std::string result;
     int failed = 0;
@@ -53,25 +52,24 @@ std::string Messages(const std::string&) {
 const TempDir dir;
 const std::string data = dir.Path("data"), image = dir.Path("component.exe");
 
-// Checksums of memory, whole and in pieces, and of a file; markers on a file
-// of each thread's own, and on one that all rewrite with the value it holds;
-// the signature check, which loads and releases the trust provider each time.
+// Checksums of memory and of a file; markers on a file of each thread's own and
+// on one all rewrite; the signature check, which loads the trust provider each time.
 std::string Files(const std::string& own) {
     const std::vector<uint8_t> bytes = ReadBytes(data);
     const char* at = reinterpret_cast<const char*>(bytes.data());
+    const int size = static_cast<int>(bytes.size());
     unsigned long running = InitComputeCRC();
-    for (int i = 0; i < 65536; i += 4093) running = ComputeCRC(running, at + i, std::min(4093, 65536 - i));
+    for (int i = 0; i < size; i += 509) running = ComputeCRC(running, at + i, std::min(509, size - i));
     int fromMarker = -1;
     const unsigned stored = GetFileCRC(data.c_str(), &fromMarker);
-    return Words{ComputeCRC(at, 65536) == running, ComputeCRC(data.c_str()) == running, stored == running,
+    return Words{ComputeCRC(at, size) == running, ComputeCRC(data.c_str()) == running, stored == running,
                  fromMarker, CreateFileCRCMarker(data.c_str(), stored), GetFileCRC2(data.c_str()) == running,
                  CreateFileCRCMarker(own.c_str(), 0xA1B2C3D4u), GetFileCRC2(own.c_str()),
                  WriteFileInfo(own.c_str(), 0x01020304u, -7), GetFileCRC(own.c_str(), nullptr),
                  VerifyServerComponent(&std::string(image)[0], 2, 0), VerifyServerComponent(&std::string(own)[0], 2, 1)};
 }
 
-// Scratch blocks and strings taken and given back in a tight loop, so that
-// releases overlap with each other and with allocations.
+// Scratch blocks and strings in a tight loop, so that releases overlap.
 std::string Scratch(const std::string&) {
     std::size_t held = 0;
     for (unsigned i = 0; i < 2000; ++i) {
@@ -84,9 +82,7 @@ std::string Scratch(const std::string&) {
 }
 
 TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
-    std::vector<uint8_t> bytes(65536);
-    std::generate(bytes.begin(), bytes.end(), [n = 0u]() mutable { return uint8_t((n += 2654435761u) >> 24); });
-    WriteBytes(data, bytes);
+    WriteBytes(data, ktutils::test::WritePeImage(true));
     WriteBytes(image, ktutils::test::WritePeImage(false));
     CreateFileCRCMarker(data.c_str(), ComputeCRC(data.c_str()));
     std::string (*const workloads[])(const std::string&) = {Messages, Files, Scratch};
@@ -95,7 +91,8 @@ TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
     // The lone run must show the calls working, or a race could pass unseen.
     EXPECT_EQ(expected[0].substr(0, 2), "0 ");
     EXPECT_EQ(expected[1] + expected[2], "1 1 1 1 1 1 1 0 1 16909060 0 0 2000 ");
-    const std::size_t blocks = MqAllocator::Instance().OutstandingBlocks(), strings = MqAllocator::Instance().OutstandingStrings();
+    MqAllocator& allocator = MqAllocator::Instance();
+    const std::size_t blocks = allocator.OutstandingBlocks(), strings = allocator.OutstandingStrings();
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
@@ -107,8 +104,8 @@ TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(mismatches, std::vector<std::string>(8)) << "workload and step of each thread";
-    EXPECT_EQ(MqAllocator::Instance().OutstandingBlocks() + MqAllocator::Instance().OutstandingStrings(), blocks + strings);
-    EXPECT_LE(MqAllocator::Instance().CachedBlocks(), MqAllocator::kMaxCachedBlocks);
+    EXPECT_TRUE(allocator.OutstandingBlocks() == blocks && allocator.OutstandingStrings() == strings &&
+                allocator.CachedBlocks() <= MqAllocator::kMaxCachedBlocks);
 }
 
 }  // namespace
