@@ -25,20 +25,23 @@ struct Words : std::string {
 
 std::string Sent(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
-// Every encoder, every decoder on long values (the failed round trips first),
-// the names and the version: static, the same text at one address everywhere.
-std::string Messages(const std::string&) {
-    std::string result;
+const TempDir dir;
+const std::string data = dir.Path("data"), image = dir.Path("component.exe");
+
+// Every exported family: numbers first (a hash of the names and the version,
+// which are static: the same text at one address everywhere), then the sent bytes.
+std::string Everything(const std::string& own) {
+    std::string sent;
     int failed = 0;
     MessageValues values = RichValues();
-    for (const fixture::Message& m : fixture::Messages()) result += Sent(fixture::Encode(m));
+    for (const fixture::Message& m : fixture::Messages()) sent += Sent(fixture::Encode(m));
     for (const PayloadCodec& codec : PayloadCodecs()) {
         NQMessageBuffer b, again;  // a buffer reads what it received, beside what it sends
         MessageValues decoded;
         codec.write(b, values);
         b.Receive(b.OutputData(), b.OutputSize());
         failed += !(b.NextMsg() && codec.read(b, decoded) == 1 && codec.write(again, decoded) && Output(again) == Output(b));
-        result += Sent(Output(b));
+        sent += Sent(Output(b));
     }
     std::size_t hash = reinterpret_cast<std::uintptr_t>(&GetKTUVersion()) + GetKTUVersion().parts[3];
     for (int code = -2; code <= UINT16_MAX; ++code) {
@@ -46,31 +49,7 @@ std::string Messages(const std::string&) {
             hash = hash * 31 + std::hash<std::string_view>{}(name) + reinterpret_cast<std::uintptr_t>(name);
         }
     }
-    return Words{failed, hash} + result;
-}
-
-const TempDir dir;
-const std::string data = dir.Path("data"), image = dir.Path("component.exe");
-
-// Checksums of memory and of a file; markers on a file of each thread's own and
-// on one all rewrite; the signature check, which loads the trust provider each time.
-std::string Files(const std::string& own) {
-    const std::vector<uint8_t> bytes = ReadBytes(data);
-    const char* at = reinterpret_cast<const char*>(bytes.data());
-    const int size = static_cast<int>(bytes.size());
-    unsigned long running = InitComputeCRC();
-    for (int i = 0; i < size; i += 509) running = ComputeCRC(running, at + i, std::min(509, size - i));
-    int fromMarker = -1;
-    const unsigned stored = GetFileCRC(data.c_str(), &fromMarker);
-    return Words{ComputeCRC(at, size) == running, ComputeCRC(data.c_str()) == running, stored == running,
-                 fromMarker, CreateFileCRCMarker(data.c_str(), stored), GetFileCRC2(data.c_str()) == running,
-                 CreateFileCRCMarker(own.c_str(), 0xA1B2C3D4u), GetFileCRC2(own.c_str()),
-                 WriteFileInfo(own.c_str(), 0x01020304u, -7), GetFileCRC(own.c_str(), nullptr),
-                 VerifyServerComponent(&std::string(image)[0], 2, 0), VerifyServerComponent(&std::string(own)[0], 2, 1)};
-}
-
-// Scratch blocks and strings in a tight loop, so that releases overlap.
-std::string Scratch(const std::string&) {
+    // Scratch blocks and strings in a tight loop, so that releases overlap.
     std::size_t held = 0;
     for (unsigned i = 0; i < 2000; ++i) {
         MqScratchBlock block((i % 5 + 1) * 40000u);
@@ -78,32 +57,42 @@ std::string Scratch(const std::string&) {
         held += block.Memory() != nullptr && (*text = "scratch").GetLength() == 7;
         MqAllocator::Instance().ReleaseScratchString(text);
     }
-    return Words{held};
+    // Markers on a file of the thread's own and on one all rewrite; the trust provider loads each time.
+    const std::vector<uint8_t> bytes = ReadBytes(data);
+    const char* at = reinterpret_cast<const char*>(bytes.data());
+    const int size = static_cast<int>(bytes.size());
+    unsigned long running = InitComputeCRC();
+    for (int i = 0; i < size; i += 509) running = ComputeCRC(running, at + i, std::min(509, size - i));
+    int fromMarker = -1;
+    const unsigned stored = GetFileCRC(data.c_str(), &fromMarker);
+    return Words{failed, held, ComputeCRC(at, size) == running, ComputeCRC(data.c_str()) == running,
+                 stored == running, fromMarker, CreateFileCRCMarker(data.c_str(), stored),
+                 GetFileCRC2(data.c_str()) == running, CreateFileCRCMarker(own.c_str(), 0xA1B2C3D4u),
+                 GetFileCRC2(own.c_str()), WriteFileInfo(own.c_str(), 0x01020304u, -7), GetFileCRC(own.c_str(), nullptr),
+                 VerifyServerComponent(&std::string(image)[0], 2, 0), VerifyServerComponent(&std::string(own)[0], 2, 1),
+                 hash} + sent;
 }
 
 TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
     WriteBytes(data, ktutils::test::WritePeImage(true));
     WriteBytes(image, ktutils::test::WritePeImage(false));
     CreateFileCRCMarker(data.c_str(), ComputeCRC(data.c_str()));
-    std::string (*const workloads[])(const std::string&) = {Messages, Files, Scratch};
-    std::vector<std::string> expected, mismatches(8);
-    for (auto* run : workloads) expected.push_back(run(dir.Path("alone")));
+    const std::string expected = Everything(dir.Path("alone"));
     // The lone run must show the calls working, or a race could pass unseen.
-    EXPECT_EQ(expected[0].substr(0, 2), "0 ");
-    EXPECT_EQ(expected[1] + expected[2], "1 1 1 1 1 1 1 0 1 16909060 0 0 2000 ");
+    EXPECT_EQ(expected.substr(0, 38), "0 2000 1 1 1 1 1 1 1 0 1 16909060 0 0 ");
     MqAllocator& allocator = MqAllocator::Instance();
     const std::size_t blocks = allocator.OutstandingBlocks(), strings = allocator.OutstandingStrings();
+    std::vector<std::string> mismatches(8);
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            for (std::size_t k = t; k < t + 25 * std::size(workloads); ++k) {  // each starts at another
-                const std::size_t w = k % std::size(workloads);
-                if (workloads[w](dir.Path(std::to_string(t))) != expected[w]) mismatches[t] += Words{w, k};
+            for (int round = 0; round < 25; ++round) {
+                if (Everything(dir.Path(std::to_string(t))) != expected) mismatches[t] += Words{round};
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(mismatches, std::vector<std::string>(8)) << "workload and step of each thread";
+    EXPECT_EQ(mismatches, std::vector<std::string>(8)) << "the rounds of each thread that differed";
     EXPECT_TRUE(allocator.OutstandingBlocks() == blocks && allocator.OutstandingStrings() == strings &&
                 allocator.CachedBlocks() <= MqAllocator::kMaxCachedBlocks);
 }

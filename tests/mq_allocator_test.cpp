@@ -23,9 +23,8 @@ protected:
     MqAllocator& allocator = MqAllocator::Instance();
 };
 
-// Kept blocks of 64 KiB, 128 KiB and 1 MiB; `kept` is the one that serves a
-// request (the smallest that fits, if no more than four times it), or -1 for
-// a fresh one of `mapped` bytes: whole steps, and huge pages from 2 MiB.
+// With 64 KiB, 128 KiB and 1 MiB kept, the smallest that fits and is at most four times the request
+// serves it (`kept`), else a fresh block of `mapped` bytes (whole steps, huge pages from 2 MiB).
 TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitElseAFreshOneIsMapped) {
     const struct { unsigned size; int kept; std::size_t mapped = 0; bool huge = false; } rows[] = {{0, 0}, {16 * kKiB, 0},
         {64 * kKiB, 0}, {64 * kKiB + 1, 1}, {128 * kKiB, 1}, {192 * kKiB, -1, 192 * kKiB}, {256 * kKiB, 2}, {kMiB, 2},
@@ -33,10 +32,8 @@ TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitElseAFreshOneIsMapped) {
         {2 * kMiB + 1, -1, 4 * kMiB, true}};
     for (const auto& row : rows) {
         allocator.Trim();
-        auto a = std::make_unique<MqScratchBlock>(64 * kKiB), b = std::make_unique<MqScratchBlock>(128 * kKiB),
-             c = std::make_unique<MqScratchBlock>(kMiB);
-        void* const kept[3] = {a->Memory(), b->Memory(), c->Memory()};
-        a.reset(), b.reset(), c.reset();
+        void* kept[3];
+        for (unsigned i = 0; i < 3; ++i) kept[i] = MqScratchBlock(i == 2 ? kMiB : (i + 1) * 64 * kKiB).Memory();
         EXPECT_CALL(os, MapPages(row.mapped, row.huge)).Times(row.kept < 0 ? 1 : 0);
         MqScratchBlock block(row.size);
         EXPECT_EQ(std::find(kept, kept + 3, block.Memory()) - kept, row.kept < 0 ? 3 : row.kept) << row.size;
@@ -89,8 +86,8 @@ TEST(MqHostOs, AHugePageBlockIsAlignedAndNothingAroundItStaysMapped) {
         ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % huge, 0u);
         block[0] = block[bytes - 1] = 1;
         unsigned char resident = 0;
-        EXPECT_NE(mincore(block - page, page, &resident), 0) << "the head stayed mapped";
-        EXPECT_NE(mincore(block + bytes, page, &resident), 0) << "the tail stayed mapped";
+        EXPECT_TRUE(mincore(block - page, page, &resident) != 0 && mincore(block + bytes, page, &resident) != 0)
+            << "the head or the tail stayed mapped";
         ktutils::detail::NativeHostOs().UnmapPages(block, bytes);
     }
 }
