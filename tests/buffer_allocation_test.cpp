@@ -11,11 +11,8 @@
 #include "protocol/ktu_records.h"
 #include "protocol/xlist.h"
 
-namespace {
-std::atomic<std::size_t> g_largest{0};
-std::atomic<std::size_t> g_count{0};
-void ResetProbe() { g_largest = 0, g_count = 0; }
-}  // namespace
+static std::atomic<std::size_t> g_largest{0}, g_count{0};
+static void ResetProbe() { g_largest = 0, g_count = 0; }
 
 void* operator new(std::size_t size) {
     g_count.fetch_add(1, std::memory_order_relaxed);
