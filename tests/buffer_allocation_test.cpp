@@ -46,8 +46,7 @@ TEST(MessageBufferAllocation, ReceivedMemoryFollowsTheBytesNotTheHeaders) {
     Feed(trickled, Header(kMax, 14, 0, 0));
     for (uint8_t byte = 0; byte < 10; ++byte) trickled.Receive(&byte, 1);
     EXPECT_FALSE(trickled.NextMsg());
-    // A long stream in pieces that cut messages anywhere, walked as it comes:
-    // what was walked past goes, and every value and offset stays right.
+    // A long stream cut anywhere, walked as it comes: what was walked past goes, values and offsets stay right.
     uint32_t next = 0;
     for (std::size_t at = 0; at < 50 * stream.size(); at += 4) {
         walked.Receive(&stream[at % stream.size()], 4);
@@ -59,8 +58,7 @@ TEST(MessageBufferAllocation, ReceivedMemoryFollowsTheBytesNotTheHeaders) {
     EXPECT_TRUE(next == 12500 && g_largest.load() < 4096) << next << " messages, " << g_largest << " bytes at once";
 }
 
-// A decoder appends one node per element, and a receiver clears the list for
-// the next message: neither may allocate per element.
+// A decoder appends an element at a time, a receiver clears the list for the next message.
 TEST(XListAllocation, AppendsAllocateLogarithmicallyAndReuseClearedNodes) {
     XList<KTUGuidVersion> list;
     for (std::size_t most : {9, 0}) {  // the store and its doubling blocks, then nothing

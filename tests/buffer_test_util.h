@@ -9,10 +9,7 @@
 
 inline void Feed(NQMessageBuffer& buffer, const std::vector<uint8_t>& bytes) { buffer.Receive(bytes.data(), bytes.size()); }
 
-// The sealed output, left in the buffer.
-inline std::vector<uint8_t> Output(const NQMessageBuffer& buffer) {
-    return {buffer.OutputData(), buffer.OutputData() + buffer.OutputSize()};
-}
+inline std::vector<uint8_t> Output(const NQMessageBuffer& b) { return {b.OutputData(), b.OutputData() + b.OutputSize()}; }
 
 // A frame header as the buffer lays it out: length, type, channel, form.
 inline std::vector<uint8_t> Header(uint32_t length, uint16_t type, uint8_t channel, uint8_t form) {

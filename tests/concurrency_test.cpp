@@ -26,8 +26,7 @@ std::string Sent(const std::vector<uint8_t>& bytes) { return {bytes.begin(), byt
 const TempDir dir;
 const std::string data = dir.Path("data"), image = dir.Path("component.exe");
 
-// Every exported family: numbers first (a hash of the names and the version,
-// which are static: the same text at one address everywhere), then the sent bytes.
+// Every exported family: numbers first (names and version are static: one address everywhere), then bytes.
 std::string Everything(const std::string& own) {
     std::string sent;
     int failed = 0;
@@ -55,14 +54,13 @@ std::string Everything(const std::string& own) {
         MqAllocator::Instance().ReleaseScratchString(text);
     }
     // Markers on a file of the thread's own and on one all rewrite; the trust provider loads each time.
-    const std::vector<uint8_t> bytes = ReadBytes(data);
-    const char* at = reinterpret_cast<const char*>(bytes.data());
+    const std::string bytes = Sent(ReadBytes(data));
     const int size = static_cast<int>(bytes.size());
     unsigned long running = InitComputeCRC();
-    for (int i = 0; i < size; i += 509) running = ComputeCRC(running, at + i, std::min(509, size - i));
+    for (int i = 0; i < size; i += 509) running = ComputeCRC(running, bytes.data() + i, std::min(509, size - i));
     int fromMarker = -1;
     const unsigned stored = GetFileCRC(data.c_str(), &fromMarker);
-    return Words{failed, held, ComputeCRC(at, size) == running, ComputeCRC(data.c_str()) == running,
+    return Words{failed, held, ComputeCRC(bytes.data(), size) == running, ComputeCRC(data.c_str()) == running,
                  stored == running, fromMarker, CreateFileCRCMarker(data.c_str(), stored),
                  GetFileCRC2(data.c_str()) == running, CreateFileCRCMarker(own.c_str(), 0xA1B2C3D4u),
                  GetFileCRC2(own.c_str()), WriteFileInfo(own.c_str(), 0x01020304u, -7), GetFileCRC(own.c_str(), nullptr),

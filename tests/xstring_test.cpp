@@ -12,15 +12,14 @@ const char* FirstWord(const XString& s) { return *reinterpret_cast<const char* c
 
 TEST(XString, HoldsNoTextUntilGivenOneAndCopiesThatStateExactly) {
     XString none, held("held"), moved(std::move(XString(held)));
-    EXPECT_TRUE(FirstWord(none) == nullptr && FirstWord(XString(none)) == nullptr && *none.CStr() == '\0');
-    EXPECT_STREQ(FirstWord(XString(held)), "held");
+    EXPECT_TRUE(FirstWord(none) == nullptr && FirstWord(XString(none)) == nullptr && *none.CStr() == '\0' &&
+                std::string(FirstWord(XString(held))) == "held");
     moved = std::move(held = none);
     EXPECT_TRUE(FirstWord(held) == nullptr && FirstWord(moved) == nullptr && held == XString("") &&
                 XString("a") != XString("b") && XString("a") != XString("ab"));
 }
 
-// Text that fits stays in the string's buffer, text that does not moves it;
-// a text taken from the string itself survives either way.
+// Text that fits stays in the buffer, more moves it; text from the string itself survives either way.
 TEST(XString, AssignsAndAppendsOwnCopiesEvenOfItself) {
     char source[] = "dir/file.bin";
     // op: '=' assigns, '<' appends `text`, or the string's own text from `from` unless that is -1.
