@@ -11,9 +11,9 @@ namespace {
 const char* FirstWord(const XString& s) { return *reinterpret_cast<const char* const*>(&s); }
 
 TEST(XString, HoldsNoTextUntilGivenOneAndCopiesThatStateExactly) {
-    XString none, held("held"), moved(std::move(XString(held)));
+    XString none, held("held"), copied(held), moved(std::move(copied));
     EXPECT_TRUE(FirstWord(none) == nullptr && FirstWord(XString(none)) == nullptr && *none.CStr() == '\0' &&
-                std::string(FirstWord(XString(held))) == "held");
+                FirstWord(copied) == nullptr && std::string(FirstWord(moved)) == "held");  // NOLINT(bugprone-use-after-move)
     moved = std::move(held = none);
     EXPECT_TRUE(FirstWord(held) == nullptr && FirstWord(moved) == nullptr && held == XString("") &&
                 XString("a") != XString("b") && XString("a") != XString("ab"));
