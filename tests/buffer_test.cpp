@@ -15,11 +15,12 @@ constexpr uint32_t kMax = NQMessageBuffer::kMaxPayloadSize;
 // A read past the payload's end is refused and consumes nothing; the next header's zeros are out of reach.
 TEST(MessageBuffer, WritesExactLittleEndianFramesAndReadsOnlyInsideThem) {
     const uint8_t block[3] = {0xFF, 7, 'x'};
-    NQMessageBuffer w, r;
-    // Braces run the calls in order.
+    NQMessageBuffer w, r;  // braces below run the calls in order
     EXPECT_EQ((std::vector<uint32_t>{w.BeginWriteMsg(7, 0x1234), w.WriteU8(0xAB), w.WriteU16(0xBEEF), w.WriteU32(0x01020304),
-        w.WriteString("h\xC3\xA9"), w.WriteString(nullptr), w.WriteData(block, 3), w.WriteData(nullptr, 0),
-        w.EndWriteMsg(), w.BeginWriteMsg(uint16_t{25}), w.EndWriteMsg()}), (std::vector<uint32_t>{8, 1, 2, 4, 4, 1, 3, 0, 23, 8, 8}));
+        w.WriteString("h\xC3\xA9"), w.WriteString(nullptr), w.WriteData(block, 1), w.WriteData(block + 1, 2),
+        w.WriteData(nullptr, 0), w.EndWriteMsg(), w.BeginWriteMsg(uint16_t{25}), w.EndWriteMsg()}),
+        (std::vector<uint32_t>{8, 1, 2, 4, 4, 1, 1, 2, 0, 23, 8, 8}));
+    EXPECT_EQ(KindOf([&] { w.WriteU8(1); }), Kind::NoOpenMessage);  // a sealed message leaves no room behind
     const std::vector<uint8_t> frames = {15, 0, 0, 0, 0x34, 0x12, 7, 0,  // length, type, channel, form
                                          0xAB, 0xEF, 0xBE, 4, 3, 2, 1, 'h', 0xC3, 0xA9, 0, 0, 0xFF, 7, 'x',
                                          0, 0, 0, 0, 25, 0, 0, 1};  // discovery: no channel
@@ -79,7 +80,6 @@ TEST(MessageBuffer, AFullBufferOrMisuseIsRefusedAndKeepsWhatItHolds) {
         b.BeginWriteMsg(0, 9);
         EXPECT_EQ(KindOf([&] { b.WriteData(nullptr, 1); }), Kind::InvalidArgument);
         b.CancelMsg();
-        b.CancelMsg();  // harmless with none open
         b.BeginWriteMsg(0, 2);
         EXPECT_EQ(b.BeginWriteMsg(uint16_t{2}), 0u) << "two open at once";
         EXPECT_EQ(b.TakeOutput(), Header(0, 1, 0, 0));
