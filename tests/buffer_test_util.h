@@ -7,31 +7,25 @@
 
 #include "ktutils/host/nq2/nq_message_buffer.h"
 
-// Hands `bytes` to a fresh buffer as one received piece.
-inline void Feed(NQMessageBuffer& buffer, const std::vector<uint8_t>& bytes) {
-    buffer.Receive(bytes.data(), bytes.size());
-}
+inline void Feed(NQMessageBuffer& buffer, const std::vector<uint8_t>& bytes) { buffer.Receive(bytes.data(), bytes.size()); }
 
-// The sealed output of `buffer` as a vector, leaving the buffer as it is.
-inline std::vector<uint8_t> Output(const NQMessageBuffer& buffer) {
-    return {buffer.OutputData(), buffer.OutputData() + buffer.OutputSize()};
-}
+inline std::vector<uint8_t> Output(const NQMessageBuffer& b) { return {b.OutputData(), b.OutputData() + b.OutputSize()}; }
 
 // A frame header as the buffer lays it out: length, type, channel, form.
 inline std::vector<uint8_t> Header(uint32_t length, uint16_t type, uint8_t channel, uint8_t form) {
-    return {static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-            static_cast<uint8_t>(length >> 16), static_cast<uint8_t>(length >> 24),
-            static_cast<uint8_t>(type), static_cast<uint8_t>(type >> 8), channel, form};
+    return {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24),
+            uint8_t(type), uint8_t(type >> 8), channel, form};
 }
 
-// The same kind-of-failure check for every refusal of the buffer.
+inline std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The kind of the buffer's refusal, failing the test when there is none.
 template <class F>
 NQBufferError::Kind KindOf(F&& f) {
-    try {
-        f();
-    } catch (const NQBufferError& e) {
-        return e.kind();
-    }
+    try { f(); } catch (const NQBufferError& e) { return e.kind(); }
     ADD_FAILURE() << "expected NQBufferError";
     return NQBufferError::Kind::InvalidArgument;
 }

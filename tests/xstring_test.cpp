@@ -7,85 +7,37 @@
 
 namespace {
 
-TEST(XString, HoldsNoCharacterBufferUntilItFirstHoldsText) {
-    XString s;
-    EXPECT_EQ(s.GetBuffer(), nullptr);
-    EXPECT_STREQ(s.CStr(), "");
-    XString copy(s);
-    EXPECT_EQ(copy.GetBuffer(), nullptr);
-    s = "";
-    ASSERT_NE(s.GetBuffer(), nullptr);
-    EXPECT_STREQ(s.GetBuffer(), "");
+// Host programs read the text through the object's first word, null included.
+const char* FirstWord(const XString& s) { return *reinterpret_cast<const char* const*>(&s); }
+
+TEST(XString, HoldsNoTextUntilGivenOneAndCopiesThatStateExactly) {
+    XString none, held("held"), copied(held), moved(std::move(copied));
+    EXPECT_TRUE(FirstWord(none) == nullptr && FirstWord(XString(none)) == nullptr && *none.CStr() == '\0' &&
+                FirstWord(copied) == nullptr && std::string(FirstWord(moved)) == "held");  // NOLINT(bugprone-use-after-move)
+    moved = std::move(held = none);
+    EXPECT_TRUE(FirstWord(held) == nullptr && FirstWord(moved) == nullptr && held == XString("") &&
+                XString("a") != XString("b") && XString("a") != XString("ab"));
 }
 
-TEST(XString, TheCharacterPointerIsTheFirstMember) {
-    // Host programs read the text through the object's first word.
+// Text that fits stays in the buffer, more moves it; text from the string itself survives either way.
+TEST(XString, AssignsAndAppendsOwnCopiesEvenOfItself) {
+    char source[] = "dir/file.bin";
+    // op: '=' assigns, '<' appends `text`, or the string's own text from `from` unless that is -1.
+    const struct { char op; const char* text; int from; const char* result; bool inPlace; } steps[] = {
+        {'<', ".crc", -1, ".crc", false}, {'=', "abcd", -1, "abcd", true}, {'=', "abcde", -1, "abcde", false},
+        {'<', "f", -1, "abcdef", false}, {'<', nullptr, 0, "abcdefabcdef", false},
+        {'<', nullptr, 6, "abcdefabcdefabcdef", true}, {'=', nullptr, 12, "abcdef", true}, {'<', "", -1, "abcdef", true},
+        {'=', source, -1, "dir/file.bin", true}, {'<', nullptr, -1, "dir/file.bin", true}, {'=', nullptr, -1, "", true}};
     XString s;
-    s = "first";
-    const char* firstWord = *reinterpret_cast<const char* const*>(&s);
-    EXPECT_EQ(firstWord, s.GetBuffer());
-}
-
-TEST(XString, AssignmentKeepsItsOwnCopy) {
-    char source[] = "module";
-    XString s;
-    s = source;
-    source[0] = 'X';
-    EXPECT_STREQ(s.CStr(), "module");
-    EXPECT_NE(s.GetBuffer(), source);
-    s = "a much longer text than before";
-    EXPECT_STREQ(s.CStr(), "a much longer text than before");
-    s = "short";
-    EXPECT_EQ(s.GetLength(), 5u);
-    EXPECT_STREQ(s.CStr(), "short");
-}
-
-TEST(XString, AppendsAndBuildsAMarkerName) {
-    XString s;
-    s << ".crc";  // appending to a string without text starts one
-    EXPECT_STREQ(s.CStr(), ".crc");
-    s = "dir/file.bin";
-    s << ".crc";
-    EXPECT_STREQ(s.CStr(), "dir/file.bin.crc");
-    s << nullptr;
-    s << "";
-    EXPECT_STREQ(s.CStr(), "dir/file.bin.crc");
-}
-
-TEST(XString, TextFromItsOwnBufferIsSafe) {
-    XString s;
-    s = "abc";
-    s << s.GetBuffer();  // may reallocate while reading its own text
-    EXPECT_STREQ(s.CStr(), "abcabc");
-    s = s.GetBuffer() + 3;
-    EXPECT_STREQ(s.CStr(), "abc");
-    for (int i = 0; i < 6; ++i) s << s.GetBuffer();
-    EXPECT_EQ(s.GetLength(), 3u * 64u);
-}
-
-TEST(XString, NullAssignsTheEmptyText) {
-    XString s;
-    s = static_cast<const char*>(nullptr);
-    ASSERT_NE(s.GetBuffer(), nullptr);
-    EXPECT_STREQ(s.GetBuffer(), "");
-}
-
-TEST(XString, CopyMoveAndCompare) {
-    XString a("text");
-    XString b(a);
-    EXPECT_EQ(a, b);
-    EXPECT_NE(a.GetBuffer(), b.GetBuffer());
-    XString c(std::move(a));
-    EXPECT_EQ(c, b);
-    EXPECT_EQ(a.GetBuffer(), nullptr);  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(XString(), XString(""));
-    EXPECT_NE(XString("a"), XString("b"));
-    XString held("held");
-    const XString none;
-    held = none;  // a copy is exact, the null pointer included
-    EXPECT_EQ(held.GetBuffer(), nullptr);
-    held = "again";
-    EXPECT_STREQ(held.CStr(), "again");
+    for (const auto& step : steps) {
+        const char* before = s.GetBuffer();
+        const char* text = step.from < 0 ? step.text : before + step.from;
+        step.op == '=' ? void(s = text) : void(s << text);
+        if (text == source) source[0] = 'X';  // the string keeps its own copy
+        EXPECT_STREQ(s.CStr(), step.result);
+        EXPECT_EQ(std::make_pair(s.GetLength(), s.GetBuffer() == before),
+                  std::make_pair(std::char_traits<char>::length(step.result), step.inPlace)) << step.result;
+    }
 }
 
 }  // namespace
