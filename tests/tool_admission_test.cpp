@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tools/admission.h"
 
 namespace ktutils::tool {
@@ -13,108 +15,72 @@ KTUGuidVersion Module(uint32_t id1, uint32_t id2, uint32_t version) {
     return module;
 }
 
-// A server with room for two and module 1-1 at version 3, and a request that
-// it accepts; each test spoils one thing.
-class Admission : public ::testing::Test {
-protected:
-    Admission() {
+// A server with room for two offering 1-1:3 and 2-2:1, one client connected, and a request it
+// accepts; each row spoils some of it and names the verdict the first failing rule gives.
+struct Case {
+    const char* what;
+    std::function<void(ServerSettings&, ConnectRequest&, ServerState&)> spoil;
+    Verdict verdict;
+    uint8_t denial;
+};
+
+TEST(Admission, FirstFailingRuleDecidesInOrderDenyChallengeAlreadyVersionModuleCapacity) {
+    const Case cases[] = {
+        {"accepted", [](auto&, auto&, auto&) {}, Verdict::Connected, 0},
+        {"no module asked", [](auto&, auto& r, auto&) { r.modules.clear(); }, Verdict::Connected, 0},
+        {"deny beats all", [](auto& s, auto& r, auto& st) {
+             s.deny = st.nameInUse = true; st.challenge = 1; r.version.parts[0] = 9; st.connectedCount = 2;
+         }, Verdict::Denied, kDeniedBySettings},
+        {"wrong word", [](auto&, auto&, auto& st) { st.challenge = 0xC0FFEF; st.nameInUse = true; },
+         Verdict::Denied, kDeniedBadChallenge},
+        {"no challenge issued", [](auto&, auto&, auto& st) { st.challengeIssued = false; },
+         Verdict::Denied, kDeniedBadChallenge},
+        {"name in use", [](auto&, auto& r, auto& st) { st.nameInUse = true; r.version.parts[3] = 4; },
+         Verdict::AlreadyConnected, 0},
+        {"this connection", [](auto&, auto&, auto& st) { st.connected = true; }, Verdict::AlreadyConnected, 0},
+        {"version part 0", [](auto&, auto& r, auto&) { r.version.parts[0] = 1; r.modules = {Module(9, 9, 9)}; },
+         Verdict::BadVersion, 0},
+        {"version part 1", [](auto&, auto& r, auto&) { r.version.parts[1] = 1; }, Verdict::BadVersion, 0},
+        {"version part 2", [](auto&, auto& r, auto&) { r.version.parts[2] = 1; }, Verdict::BadVersion, 0},
+        {"version part 3", [](auto&, auto& r, auto&) { r.version.parts[3] = 4; }, Verdict::BadVersion, 0},
+        {"module", [](auto&, auto& r, auto& st) { r.modules = {Module(1, 1, 4)}; st.connectedCount = 2; },
+         Verdict::BadModule, 0},
+        {"full at capacity", [](auto&, auto&, auto& st) { st.connectedCount = 2; }, Verdict::Full, 0},
+        {"capacity zero", [](auto& s, auto&, auto& st) { s.capacity = 0; st.connectedCount = 0; },
+         Verdict::Full, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerSettings settings;
         settings.version = KTUVersion(0, 0, 0, 3);
         settings.modules = {Module(1, 1, 3), Module(2, 2, 1)};
         settings.capacity = 2;
+        ConnectRequest request;
         request.challenge = 0xC0FFEE;
         request.name = "alice";
         request.version = settings.version;
         request.modules = {Module(1, 1, 3)};
+        ServerState state;
         state.challengeIssued = true;
         state.challenge = 0xC0FFEE;
         state.connectedCount = 1;
+        c.spoil(settings, request, state);
+        const Admission admission = Admit(settings, request, state);
+        EXPECT_EQ(admission.verdict, c.verdict);
+        if (c.verdict == Verdict::Denied) EXPECT_EQ(admission.denial, c.denial);
     }
+}
 
-    Verdict Judge() const { return Admit(settings, request, state).verdict; }
-
+TEST(Admission, BadModuleNamesOnlyTheRefusedModulesInRequestOrder) {
     ServerSettings settings;
+    settings.modules = {Module(1, 1, 3), Module(2, 2, 1)};
     ConnectRequest request;
-    ServerState state;
-};
-
-TEST_F(Admission, AcceptsAMatchingRequestWhileThereIsRoom) {
-    EXPECT_EQ(Judge(), Verdict::Connected);
-    request.modules.clear();  // asking for no module at all is fine too
-    EXPECT_EQ(Judge(), Verdict::Connected);
-}
-
-TEST_F(Admission, FullExactlyWhenTheConnectedCountReachesCapacity) {
-    state.connectedCount = 2;
-    EXPECT_EQ(Judge(), Verdict::Full);
-    state.connectedCount = 1;
-    EXPECT_EQ(Judge(), Verdict::Connected);
-    settings.capacity = 0;
-    state.connectedCount = 0;
-    EXPECT_EQ(Judge(), Verdict::Full);
-}
-
-TEST_F(Admission, DeniesAChallengeThatWasNotIssuedOrNotItsWord) {
-    state.challenge = 0xC0FFEF;
-    Verdict verdict = Judge();
-    EXPECT_EQ(verdict, Verdict::Denied);
-    EXPECT_EQ(Admit(settings, request, state).denial, kDeniedBadChallenge);
-    state.challenge = request.challenge;
-    state.challengeIssued = false;
-    EXPECT_EQ(Judge(), Verdict::Denied);
-}
-
-TEST_F(Admission, DenySettingRefusesEveryRequestWithItsOwnReason) {
-    settings.deny = true;
-    const auto admission = Admit(settings, request, state);
-    EXPECT_EQ(admission.verdict, Verdict::Denied);
-    EXPECT_EQ(admission.denial, kDeniedBySettings);
-}
-
-TEST_F(Admission, AnyDifferentVersionPartIsABadVersion) {
-    for (int part = 0; part < 4; ++part) {
-        request.version = settings.version;
-        ++request.version.parts[part];
-        EXPECT_EQ(Judge(), Verdict::BadVersion) << part;
-    }
-}
-
-TEST_F(Admission, BadModuleNamesOnlyTheRefusedModulesInRequestOrder) {
     request.modules = {Module(9, 9, 1), Module(1, 1, 3), Module(1, 1, 4), Module(2, 2, 1)};
-    const auto admission = Admit(settings, request, state);
+    ServerState state;
+    state.challengeIssued = true;
+    const Admission admission = Admit(settings, request, state);
     EXPECT_EQ(admission.verdict, Verdict::BadModule);
     EXPECT_THAT(admission.refused, ::testing::ElementsAre(Module(9, 9, 1), Module(1, 1, 4)));
-}
-
-TEST_F(Admission, AlreadyConnectedOnThisConnectionOrUnderANameInUse) {
-    state.connected = true;
-    EXPECT_EQ(Judge(), Verdict::AlreadyConnected);
-    state.connected = false;
-    state.nameInUse = true;
-    EXPECT_EQ(Judge(), Verdict::AlreadyConnected);
-}
-
-// Each rule is checked before the ones after it, so a request that fails
-// several learns the first reason in this order.
-TEST_F(Admission, RulesApplyInOrderDenyChallengeAlreadyVersionModuleCapacity) {
-    settings.deny = true;
-    state.challenge = 1;
-    state.nameInUse = true;
-    request.version = KTUVersion(9, 9, 9, 9);
-    request.modules = {Module(9, 9, 9)};
-    state.connectedCount = 2;
-    const Verdict order[] = {Verdict::Denied, Verdict::Denied, Verdict::AlreadyConnected,
-                             Verdict::BadVersion, Verdict::BadModule, Verdict::Full};
-    EXPECT_EQ(Judge(), order[0]);
-    settings.deny = false;
-    EXPECT_EQ(Judge(), order[1]);
-    state.challenge = request.challenge;
-    EXPECT_EQ(Judge(), order[2]);
-    state.nameInUse = false;
-    EXPECT_EQ(Judge(), order[3]);
-    request.version = settings.version;
-    EXPECT_EQ(Judge(), order[4]);
-    request.modules.clear();
-    EXPECT_EQ(Judge(), order[5]);
 }
 
 }  // namespace

@@ -1,145 +1,977 @@
-"""Runs the ktutils tool for the tool tests: one-shot commands, and a
-reference server in the background that is always stopped afterwards.
-
-The tool is named by the KTUTILS_TOOL environment variable (ctest sets it).
-"""
-import os
-import re
-import queue
-import subprocess
-import tempfile
-import threading
-import time
-import unittest
-
-TOOL = os.environ.get("KTUTILS_TOOL", "ktutils")
-DATA_DIR = os.environ.get("KTUTILS_TEST_DATA_DIR",
-                          os.path.join(os.path.dirname(__file__), ".."))
-
-# Every process of a test ends within this many seconds or the test fails.
-TIME_LIMIT = 20
+#!/usr/bin/env python3
+"""The ktutils tool driven as its users drive it, one class of table-driven cases per command
+group: `tool_harness.py Crc` runs one group (ctest runs one test per group, the tool named by
+KTUTILS_TOOL). Servers are on loopback only; every process is bounded in time."""
+import hashlib, itertools, json, os, pty, queue, re, resource, select, shlex, shutil, signal
+import socket, struct, subprocess, sys, tempfile, threading, time, unittest, zlib
+from decimal import Decimal
+TOOL, ENV = os.environ.get("KTUTILS_TOOL", "ktutils"), os.environ.get
+LIMIT = 20  # seconds any one process may take
+DATA = ENV("KTUTILS_TEST_DATA_DIR", os.path.join(os.path.dirname(__file__), ".."))
+M, PIPE = "KTMESSAGETYPE2_", subprocess.PIPE
 
 
-def run(*args, stdin=None, env=None, cwd=None):
-    """Runs `ktutils args...` and returns the CompletedProcess (text).
-
-    `env` adds to the environment rather than replacing it."""
-    environment = None if env is None else {**os.environ, **env}
-    return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True,
-                          timeout=TIME_LIMIT, text=not isinstance(stdin, bytes),
-                          env=environment, cwd=cwd)
+def run(*args, stdin=None, env=None, cwd=None, prefix=(), stdout=PIPE):
+    return subprocess.run([*prefix, TOOL, *map(str, args)], input=stdin, stdout=stdout, stderr=PIPE,
+                          timeout=LIMIT * (10 if prefix else 1), text=not isinstance(stdin, bytes),
+                          env={**os.environ, **(env or {})}, cwd=cwd)
 
 
-def golden_frames():
-    """The 23 frames of tests/golden/messages.hex, by encoder name, in file order."""
-    frames, name = {}, None
-    with open(os.path.join(DATA_DIR, "golden", "messages.hex"), encoding="ascii") as f:
-        for line in f:
-            line = line.split("#", 1)[0].strip()
-            if not line:
-                continue
-            if line.startswith("["):
-                name = line.strip("[]")
-                frames[name] = bytearray()
-            else:
-                frames[name] += bytes.fromhex(line)
-    return {k: bytes(v) for k, v in frames.items()}
+def frame(kind, payload=b"", form=0):
+    return struct.pack("<IHBB", len(payload), kind, 0, form) + payload
+
+
+def adler(data):
+    return f"{zlib.adler32(data):08x}"
+
+
+F, _name = {}, None  # the golden frames of every encoder, in file order
+for _line in open(os.path.join(DATA, "golden", "messages.hex"), encoding="ascii"):
+    _line = _line.split("#")[0].strip()
+    if _line.startswith("["):
+        _name = _line.strip("[]")
+        F[_name] = b""
+    elif _line:
+        F[_name] += bytes.fromhex(_line)
+STREAM = b"".join(F.values())
+LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 
 
 class Server:
-    """`ktutils serve --port 0 ...` in the background; use as a context manager."""
+    """`ktutils serve --port 0 ARGS` in the background, its stdout lines read by a thread."""
 
     def __init__(self, *args, preexec_fn=None):
-        self.args = [TOOL, "serve", "--port", "0", *map(str, args)]
-        self.preexec_fn = preexec_fn  # e.g. to lower the server's limits
-        self.process = None
-        self.port = None
-        self.lines = []
+        self.p = subprocess.Popen([TOOL, "serve", "--port", "0", *map(str, args)], stdout=PIPE,
+                                  stderr=subprocess.DEVNULL, text=True, preexec_fn=preexec_fn)
+        self.q, self.lines = queue.Queue(), []
+        threading.Thread(target=lambda: [*map(self.q.put, self.p.stdout), self.q.put(None)],
+                         daemon=True).start()
+        try:
+            self.port = int(self.wait_for(r"^listening on 127\.0\.0\.1:(\d+)$").group(1))
+        except BaseException:
+            self.stop()
+            raise
+        self.address = f"127.0.0.1:{self.port}"
 
     def __enter__(self):
-        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True,
-                                        preexec_fn=self.preexec_fn)
-        # A reader thread, so that waiting for a line can time out.
-        self.queue = queue.Queue()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        first = self.readline()
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)$", first)
-        if not match:
-            self.stop()
-            raise AssertionError(f"server did not start: {first!r}")
-        self.port = int(match.group(1))
         return self
 
     def __exit__(self, *exc):
         self.stop()
 
-    @property
-    def address(self):
-        return f"127.0.0.1:{self.port}"
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.queue.put(line.rstrip("\n"))
-        self.queue.put(None)
-
-    def readline(self, timeout=TIME_LIMIT):
-        try:
-            line = self.queue.get(timeout=timeout)
-        except queue.Empty:
-            raise AssertionError("server printed nothing in time") from None
-        if line is None:
-            raise AssertionError("server ended: " + self.process.stderr.read())
-        self.lines.append(line)
-        return line
-
-    def wait_for(self, pattern, timeout=TIME_LIMIT):
-        """Reads server lines until one matches `pattern`; returns it."""
-        deadline = time.monotonic() + timeout
+    def wait_for(self, pattern, timeout=LIMIT):
+        end = time.monotonic() + timeout
         while True:
-            line = self.readline(max(0.0, deadline - time.monotonic()))
-            if re.search(pattern, line):
-                return line
+            line = self.q.get(timeout=max(0, end - time.monotonic()))
+            assert line is not None, "the server ended"
+            self.lines.append(line.rstrip("\n"))
+            if re.search(pattern, self.lines[-1]):
+                return re.search(pattern, self.lines[-1])
 
     def stop(self):
-        if self.process is None:
-            return None
-        if self.process.poll() is None:
-            self.process.terminate()
+        if self.p.poll() is None:
+            self.p.terminate()
         try:
-            self.process.wait(timeout=TIME_LIMIT)
+            self.p.wait(LIMIT)
         except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.reader.join(TIME_LIMIT)
-        self.process.stdout.close()
-        self.process.stderr.close()
-        return self.process.returncode
+            self.p.kill()
+        return self.p.wait()
+
+    def connect(self, timeout=5):
+        return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
 
-def connect(address, *args):
-    return run("connect", address, *args)
+def read_frame(sock):
+    """(type, payload) of the next frame from `sock`."""
+    def exactly(n):
+        data = b""
+        while len(data) < n:
+            data += sock.recv(n - len(data)) or b"!" * (1 << 30)  # closed: fails the unpack
+        return data
+    length, kind, _, _ = struct.unpack("<IHBB", exactly(8))
+    return kind, exactly(length)
 
 
-def start_connect(address, *args):
-    """A client in the background, for the cases that need one held open."""
-    return subprocess.Popen([TOOL, "connect", address, *map(str, args)],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+def dropped(sock, timeout):
+    """The server closes `sock` within `timeout` (what it still had queued is read)."""
+    sock.settimeout(timeout)
+    try:
+        while sock.recv(1 << 20):
+            pass
+    except ConnectionResetError:
+        pass
+    except socket.timeout:
+        return False
+    return True
 
 
-class FileTestCase(unittest.TestCase):
-    """A test with a fresh folder of its own, removed afterwards."""
+def names(output):
+    """The message names of a client's send/recv lines, in order, without the prefix."""
+    return [l.split()[2][len(M):] for l in output.splitlines() if l.startswith(("send ", "recv "))]
 
+
+class Case(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
 
     def path(self, name):
-        return os.path.join(self.dir.name, name)
+        return os.path.join(self.dir, name)
 
     def write(self, name, data):
-        """Writes `data` (bytes) to `name` in the folder; returns its path."""
         with open(self.path(name), "wb") as f:
-            f.write(data)
+            f.write(data.encode() if isinstance(data, str) else data)
         return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def table(self, rows, **kw):
+        """Rows of (command line, exit status, whole stdout or None, part of stderr[, stdin])."""
+        for cmd, code, out, err, *stdin in rows:
+            with self.subTest(cmd):
+                r = run(*(shlex.split(cmd) if isinstance(cmd, str) else cmd),
+                        stdin=stdin[0] if stdin else None, **kw)
+                self.assertEqual(r.returncode, code, r.stderr)
+                if out is not None:
+                    self.assertEqual(r.stdout, out)
+                self.assertIn(err, r.stderr)
+
+
+def unknown(kind):
+    return "UNKNOWN_ERROR" if kind == "error" else "UNKNOWN_MESSAGE"
+
+
+CODES = {"error": "0 KT_OK 17 KTERR_SERVERFULL 0x11 KTERR_SERVERFULL 31 KTERR_AUTHFAILED "
+                  "5000 KTERR_USER 9 ? 30 ? -1 ? 4999 ? -2147483648 ?",
+         "message": "14 CONNECTED 29 CHALLENGECONNECTEMBEDDED 120 CONNECTIONERROR "
+                    "0x7e ALREADYCONNECTED 0 ? 13 ? 30 ? 119 ? 127 ? 65535 ?"}
+# Usage errors: exit 2, nothing on stdout, and the exact two lines on stderr.
+USAGE = [("", "ktutils", "A subcommand is required"),
+         ("frobnicate", "ktutils", "'frobnicate' is not a subcommand"),
+         ("--bogus crc", "ktutils", "unrecognized option '--bogus'"),
+         ("crc --bogus", "ktutils crc", "unrecognized option '--bogus'"),
+         ("name error 1 2", "ktutils name error", "extra operand '2'"),
+         ("dump", "ktutils dump", "FILE is required"),
+         ("serve --port 99999", "ktutils serve", "Could not convert: --port = 99999"),
+         ("connect 127.0.0.1:1 --version 1.2.3.4", "ktutils connect", "unrecognized option '--version'")]
+# More usage errors, each naming what is wrong.
+BAD_ARGS = [("name message 65536", "N"), ("name message -1", "N"), ("name message ping", "N"),
+            ("name error 2147483648", "N"), ("name error ''", "N"), ("name", ""), ("name colour 3", ""),
+            ("marker", ""), ("marker read", ""), ("marker erase x", ""), ("verify", ""),
+            ("verify --ui 0 x", "--ui"), ("verify --ui 5 x", "--ui"), ("verify --ui none x", "--ui"),
+            ("connect 127.0.0.1", "HOST:PORT"), ("connect 127.0.0.1:0", "HOST:PORT"),
+            ("connect 127.0.0.1:1 --form 23", "--form"),
+            ("connect 127.0.0.1:1 --protocol-version 1.2.3", "--protocol-version"),
+            ("connect 127.0.0.1:1 --protocol-version 1.2.3.256", "--protocol-version"),
+            ("connect 127.0.0.1:1 --module 2a:3", "--module"),
+            ("connect 127.0.0.1:1 --password-file /nonexistent/pw", "/nonexistent/pw: No such file")]
+
+
+class Names(Case):
+    def test_names_versions_and_usage_errors(self):
+        rows = [(f"name {kind} {number}", 1 if name == "?" else 0,
+                 (unknown(kind) if name == "?" else name if kind == "error" else M + name) + "\n", "")
+                for kind, table in CODES.items() for number, name in zip(*[iter(table.split())] * 2)]
+        rows += [(f"{cmd}", 2, "", f"{who}: {what}\nTry '{who} --help' for more information.\n")
+                 for cmd, who, what in USAGE]
+        rows += [(cmd, 2, "", what) for cmd, what in BAD_ARGS] + [("version", 0, "0.0.0.3\n", "")]
+        if ENV("KTUTILS_PACKAGE_VERSION"):
+            rows.append(("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\n"
+                                         "protocol version 0.0.0.3\n", ""))
+        self.table(rows)
+        help_text = run("--help").stdout
+        for item in "crc marker verify dump serve connect name version 0 1 2 3".split():
+            self.assertRegex(help_text, rf"(?m)^  {item}\s+\S")
+
+    def test_output_that_cannot_be_written_is_a_write_error(self):
+        listing = run("crc", self.write("data", STREAM)).stdout
+        with Server() as server:
+            for cmd in ["crc {}", "crc -c -", "marker write {}", "marker read {}", "marker check {}",
+                        "dump {}", "dump --json {}", "verify {}", "name error 0", "version",
+                        "--version", "--help", "crc --help", "connect " + server.address]:
+                with self.subTest(cmd), open("/dev/full", "w") as full:
+                    r = run(*cmd.format(self.path("data")).split(), stdin=listing, stdout=full)
+                    self.assertEqual(r.returncode, 3)
+                    self.assertTrue(r.stderr.endswith("ktutils: write error: No space left on device\n"),
+                                    r.stderr)
+
+
+# Fields of the golden messages as dump shows them; the 32-bit value comes first on the wire.
+FIELDS = {"CONNECTED": "value32=0x01020304 modules=[00000001-00000002/0,00000003-00000004/255]",
+          "CONNECTEDDUAL": "value32=0x01020304 value16=48879 modules=[",
+          "CHALLENGECONNECT": 'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 '
+                              "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]",
+          "CHALLENGECONNECTEX": 'block1=000102030405060708090a0b0c0d0e0f string1="player" '
+                                "block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4",
+          "CHALLENGECONNECTEMBEDDED": "challenge=0x12345678 version=1.2.3.4 modules=",
+          "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]", "SERVERDENIED": "reason=9",
+          "BADVERSION": "version=1.2.3.4", "CHALLENGE": "challenge=0x12345678",
+          "BADMODULE": "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]"}
+JSON_FIELDS = {"CONNECTEDDUAL": {"value16": 0xBEEF, "value32": 0x01020304},
+               "CHALLENGECONNECTDUAL": {"string2": "s3cret"},
+               "BADMODULE": {"modules": [{"id": "11111111-22222222", "version": 65538},
+                                         {"id": "aaaaaaaa-bbbbbbbb", "version": 7}]},
+               "CONNECTED": {"modules": [{"id": "00000001-00000002", "state": 0},
+                                         {"id": "00000003-00000004", "state": 255}]}}
+
+
+class Dump(Case):
+    def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
+        text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
+        self.assertEqual((text.returncode, text.stderr, js.returncode), (0, "", 0))
+        offsets = list(itertools.accumulate(len(f) for f in F.values()))
+        lines, objects = text.stdout.splitlines(), [json.loads(l) for l in js.stdout.splitlines()]
+        self.assertEqual([l.split()[0] for l in lines], [f"@{at}" for at in [0] + offsets[:-1]])
+        self.assertEqual([o["offset"] for o in objects], [0] + offsets[:-1])
+        self.assertEqual([o["type"] for o in objects], [struct.unpack_from("<H", f, 4)[0] for f in F.values()])
+        self.assertEqual([l.split()[1] for l in lines], [o["name"] for o in objects])
+        by_name = {l.split()[1][len(M):]: l for l in lines}
+        for name, fields in FIELDS.items():
+            self.assertIn(fields, by_name[name], name)
+        self.assertEqual(by_name["PING"].split()[2:], [])
+        by_name = {o["name"][len(M):]: o for o in objects}
+        for name, fields in JSON_FIELDS.items():
+            self.assertEqual({k: by_name[name][k] for k in fields}, fields, name)
+        self.assertEqual(set(by_name["SHUTDOWN"]), {"offset", "type", "name"})
+        self.assertEqual(run("dump", "-", stdin=STREAM).stdout.decode(), text.stdout)
+
+    def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
+        good = run("dump", self.write("s", STREAM)).stdout
+        n = len(STREAM)
+        partial = frame(14, struct.pack("<IIIB", 7, 1, 2, 3) + b"\5\0\0\0")  # ends in the 2nd element
+        for data, args, code, out, err in [
+                (b"", [], 0, "", ""),
+                (STREAM + F["WriteChallengeConnect2"][:-1], [], 1, good, f"s: offset {n}: truncated"),
+                (STREAM + b"\4\0\0", [], 1, good, f"offset {n}: truncated message (3 bytes"),
+                (PING + frame(20, b"\0" * 4, form=5) + PING, [], 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
+                (PING + struct.pack("<IHBB", 0x7FFFFFFF, 14, 0, 0), [], 1, f"@0 {M}PING\n",
+                 "offset 8: malformed frame"),
+                (partial + PING, [], 1, f'@0 {M}CONNECTED value32=0x00000007 modules=[00000001-00000002/3] '
+                 f'error="payload ends inside a field"\n@{len(partial)} {M}PING\n',
+                 f"offset 0: {M}CONNECTED payload ends inside a field"),
+                (frame(300, b"ab"), [], 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
+                (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), [], 0,
+                 rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 string1="a\x0ab\"\x01" string2="" '
+                 "version=1.2.3.4 modules=[]\n", ""),
+                (frame(21, b"\1\0\0\0\xff\xfe\0ok\0\1\2\3\4"), ["--json"], 0,
+                 {"offset": 0, "type": 21, "name": M + "CHALLENGECONNECT", "challenge": 1,
+                  "string1": "\ufffd\ufffd", "string2": "ok", "version": "1.2.3.4", "modules": []}, "")]:
+            with self.subTest(out=out, err=err):
+                r = run("dump", self.write("s", data), *args)
+                shown = json.loads(r.stdout) if isinstance(out, dict) else r.stdout
+                self.assertEqual((r.returncode, shown), (code, out), r.stderr)
+                self.assertIn(err, r.stderr)
+        for name, reason in [("absent", "No such file or directory"), ("", "Is a directory")]:
+            r = run("dump", self.path(name))
+            self.assertEqual(r.returncode, 3)
+            self.assertRegex(r.stderr, f"^ktutils dump: {re.escape(self.path(name))}: .*{reason}")
+
+    def test_long_streams_piped_and_cut_short_lose_no_frame_and_wait_for_nothing(self):
+        # 15-byte frames never align with the reader's 64 KiB pieces.
+        r = run("dump", self.write("s", frame(20, b"\1\2\3\4xyz") * 40000))
+        self.assertEqual(r.stdout.count("\n"), 40000)
+        self.assertTrue(r.stdout.endswith(f"@{15 * 39999} {M}CHALLENGE challenge=0x04030201 trailing=true\n"))
+        # `dump big | head -1`: the write after the reader has gone ends the tool at once.
+        p = subprocess.Popen([TOOL, "dump", self.write("s", PING * 1_000_000)], stdout=PIPE)
+        self.assertEqual(p.stdout.readline(), f"@0 {M}PING\n".encode())
+        p.stdout.close()
+        self.assertEqual(p.wait(LIMIT), -signal.SIGPIPE)
+        # A live capture through a pipe: each message is shown while the input is still open.
+        p = subprocess.Popen([TOOL, "dump", "-"], stdin=PIPE, stdout=PIPE)
+        p.stdin.write(PING)
+        p.stdin.flush()
+        self.assertTrue(select.select([p.stdout], [], [], LIMIT)[0], "no line while the input was open")
+        self.assertEqual(p.stdout.readline(), f"@0 {M}PING\n".encode())
+        p.stdin.close()
+        self.assertEqual(p.wait(LIMIT), 0)
+        p.stdout.close()
+
+
+FORMS = {21: "CHALLENGECONNECT", 22: "CHALLENGECONNECTDUAL", 27: "CHALLENGECONNECTEX",
+         28: "CHALLENGECONNECTDUALEX", 29: "CHALLENGECONNECTEMBEDDED"}
+HANDSHAKE = ["LOOKFORSERVER", "SERVERINFO", "BEGINCHALLENGE", "CHALLENGE", "CHALLENGECONNECT",
+             "CONNECTED", "PING", "KEEPALIVE", "SHUTDOWN", "SHUTDOWN"]
+
+
+class Serve(Case):
+    def test_every_connect_form_completes_the_handshake_answered_in_its_kind(self):
+        with Server("--module", "2a-1:3", "--clients", 5) as server:
+            for form, request in FORMS.items():
+                r = run("connect", server.address, "--form", form, "--module", "2a-1:3")
+                self.assertEqual(r.returncode, 0, r.stderr)
+                answer = "CONNECTEDDUAL" if "DUAL" in request else "CONNECTED"
+                self.assertEqual(names(r.stdout), HANDSHAKE[:4] + [request, answer] + HANDSHAKE[6:])
+                server.wait_for(r"closed: shut down by the client$")
+            server.wait_for(r"^stopped$")  # by itself after its count of clients
+            self.assertEqual(server.p.wait(LIMIT), 0)
+
+    def test_the_request_carries_the_issued_challenge_and_the_password_by_precedence(self):
+        pw = self.write("pw", "from-file\r\nsecond line\n")
+        with Server("--capacity", 3, "--module", "a-b:1", "--module", "c-d:2") as server:
+            for args, env, sent in [(["--password-file", pw, "--password", "t"], {"KTUTILS_PASSWORD": "e"},
+                                     "from-file"), ([], {"KTUTILS_PASSWORD": "from-env"}, "from-env"),
+                                    (["--password", "typed"], {"KTUTILS_PASSWORD": "e"}, "typed")]:
+                r = run("connect", server.address, *args, env=env)
+                self.assertIn(f'string2="{sent}"', r.stdout, args)
+            word = re.search(r"recv .*CHALLENGE challenge=(\S+)", r.stdout).group(1)
+            self.assertRegex(r.stdout, rf"send .*CHALLENGECONNECT challenge={word} ")
+            self.assertIn(f"challenge={word} ", server.wait_for(r"recv .*CHALLENGECONNECT .*typed").string)
+            info = [json.loads(l) for l in run("connect", server.address, "--json").stdout.splitlines() if "SERVERINFO" in l][0]
+            self.assertEqual((info["dir"], info["name"], info["value16"], info["moduleIds"]),
+                             ("recv", M + "SERVERINFO", 3, ["0000000a-0000000b", "0000000c-0000000d"]))
+
+    def test_each_refusal_ends_the_exchange_with_its_message(self):
+        for server_args, client_args, answer, stderr in [
+                (["--deny"], [], "SERVERDENIED reason=1", ""), (["--capacity", 0], [], "SERVERFULL", ""),
+                (["--protocol-version", "1.2.3.4"], ["--protocol-version", "1.2.3.5"],
+                 "BADVERSION version=1.2.3.4", ""),
+                (["--module", "2a-1:3", "--module", "5-6:1"], ["--module", "2a-1:4", "--module", "2a-1:3",
+                 "--module", "7-8:1"], "BADMODULE modules=[0000002a-00000001:4,00000007-00000008:1]",
+                 "2a-00000001:4")]:
+            with self.subTest(answer), Server(*server_args) as server:
+                r = run("connect", server.address, *client_args)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertTrue(r.stdout.endswith(f"{M}{answer}\n"), r.stdout)
+                self.assertNotIn("PING", r.stdout)
+                self.assertIn("refused the connection", r.stderr)
+                self.assertIn(stderr, r.stderr)
+        with Server("--protocol-version", "1.2.3.4") as server:
+            self.assertEqual(run("connect", server.address, "--protocol-version", "1.2.3.4").returncode, 0)
+
+    def test_a_held_place_or_name_is_refused_until_the_holder_leaves(self):
+        for server_args, second, answer in [(["--capacity", 1], "bob", "SERVERFULL"),
+                                            ([], "alice", "ALREADYCONNECTED")]:
+            with self.subTest(answer), Server(*server_args) as server:
+                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings",
+                                           "40", "--interval", "50"], stdout=PIPE, stderr=PIPE, text=True)
+                server.wait_for(f"send .*{M}CONNECTED ")
+                r = run("connect", server.address, "--name", second)
+                self.assertEqual((r.returncode, names(r.stdout)[-1]), (1, answer))
+                out, err = holder.communicate(timeout=LIMIT)
+                self.assertEqual((holder.returncode, names(out)[-1]), (0, "SHUTDOWN"), err)
+                self.assertEqual(run("connect", server.address, "--name", second).returncode, 0)
+
+    def test_a_client_fails_in_bounded_time_on_a_dead_silent_or_broken_server(self):
+        info, challenge, broke = frame(26, b"\1\0", form=1), frame(20, b"\1\2\3\4"), "broke the protocol: "
+        for answers, named in [(None, "refused"), ([], "no answer"),
+                               ([PING], broke + f"expected {M}SERVERINFO, got {M}PING"),
+                               ([frame(26, b"\1", form=1)], broke + f"damaged {M}SERVERINFO"),
+                               ([info, frame(20, b"\1\2")], broke + f"damaged {M}CHALLENGE"),
+                               ([info, challenge, frame(14, b"\1\2")], broke + f"damaged {M}CONNECTED"),
+                               ([info, challenge, frame(15, b"\1\0\0\0")], broke + f"damaged {M}CONNECTEDDUAL"),
+                               ([info, challenge, frame(122)], broke + f"damaged {M}SERVERDENIED")]:
+            with self.subTest(named), socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                address = "127.0.0.1:%d" % listener.getsockname()[1]
+                if answers is not None:
+                    listener.listen()  # and without answers never accepts
+                if answers:
+                    threading.Thread(target=self.fake_server, args=(listener, answers), daemon=True).start()
+                r = run("connect", address, "--timeout", 1)
+                self.assertEqual(r.returncode, 3, r.stderr)
+                self.assertIn(named, r.stderr)
+                self.assertIn(address if answers is None else "", r.stderr)
+
+    @staticmethod
+    def fake_server(listener, answers):
+        peer = listener.accept()[0]
+        with peer:
+            for reply in answers:
+                peer.recv(4096)
+                peer.sendall(reply)
+            peer.recv(4096)
+
+    def test_the_server_answers_early_pings_and_drops_malformed_and_silent_clients(self):
+        with Server("--timeout", 1) as server:
+            with server.connect() as raw:
+                raw.sendall(PING)
+                self.assertEqual(raw.recv(64), frame(125))
+            with server.connect() as raw:
+                raw.sendall(frame(17, form=9))  # form 9: no writer makes it
+                self.assertEqual(raw.recv(64), b"")
+            server.wait_for(r"closed: malformed stream$")
+            with server.connect(10) as raw:
+                self.assertEqual(raw.recv(64), b"")
+            server.wait_for(r"closed: idle for too long$")
+            self.assertEqual(run("connect", server.address).returncode, 0)
+
+
+def login(peer, name):
+    """The handshake on a raw socket up to the server's answer to the request (its type)."""
+    peer.sendall(LOOK + BEGIN)
+    read_frame(peer)
+    word = read_frame(peer)[1]
+    peer.sendall(frame(21, word + name.encode() + b"\0\0\0\0\0\3") + SHUTDOWN)
+    return read_frame(peer)[0]
+
+
+# With these, each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
+MANY_MODULES = [a for i in range(200) for a in ("--module", f"{i + 1}-1:1")]
+SANITIZED = ENV("KTUTILS_SANITIZED")
+
+
+class ServeAbuse(Case):
+    def test_a_thousand_clients_at_once_all_connect(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if hard != resource.RLIM_INFINITY and hard < 1100:
+            self.skipTest("the hard limit of open files is below 1100")
+        resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 1100), hard))
+        with Server("--capacity", 1000, "--quiet") as server:
+            peers = [server.connect(LIMIT) for _ in range(1000)]
+            try:  # every request is in flight before any answer is read
+                for peer in peers:
+                    peer.sendall(LOOK + BEGIN)
+                words = [(read_frame(peer), read_frame(peer))[1][1] for peer in peers]
+                for i, (peer, word) in enumerate(zip(peers, words)):
+                    peer.sendall(frame(21, word + b"c%d\0\0\0\0\0\3" % i))
+                self.assertEqual({read_frame(peer)[0] for peer in peers}, {14})
+            finally:
+                [peer.close() for peer in peers]
+
+    def test_flooding_clients_cannot_grow_the_server_and_a_reader_far_behind_gets_every_answer(self):
+        with Server("--timeout", 1, "--quiet", *MANY_MODULES) as server:
+            # Two send and never read; two ask to shut down first, then keep sending.
+            attackers = [server.connect() for _ in range(4)]
+            for a in attackers[2:]:
+                a.send(LOOK * 1000 + SHUTDOWN)
+            [a.setblocking(False) for a in attackers]
+            held, end = list(attackers), time.monotonic() + 2
+            while held and time.monotonic() < end:
+                for a in list(held):
+                    try:
+                        a.send(LOOK * 4096)
+                    except BlockingIOError:
+                        time.sleep(0.001)
+                    except ConnectionError:
+                        held.remove(a)
+            with open(f"/proc/{server.p.pid}/status") as f:
+                peak_kib = int(f.read().split("VmHWM:")[1].split()[0])
+            if not SANITIZED:  # a sanitizer's shadow memory swamps the server's own
+                self.assertLess(peak_kib, 48 * 1024, "peak resident memory in KiB")
+            for a in attackers:
+                a.setblocking(True)
+                self.assertTrue(dropped(a, 5), "an attacker still held after its timeout")
+                a.close()
+            with server.connect() as peer:  # 16 MiB of answers: past the socket and the queue
+                peer.sendall(LOOK * 10000 + PING)
+                kinds = [read_frame(peer)[0] for _ in range(10001)]
+            self.assertEqual(kinds, [26] * 10000 + [125])
+
+    def test_connections_not_logging_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
+        with Server("--login-timeout", 1, "--max-pending", 2) as server:
+            pingers = [server.connect() for _ in range(2)]
+            for p in pingers:
+                p.sendall(PING)
+                self.assertEqual(read_frame(p)[0], 125)
+            waiting = server.connect(0.5)
+            waiting.sendall(LOOK)
+            self.assertRaises(socket.timeout, waiting.recv, 1)  # waits in the backlog
+            for p in pingers:
+                self.assertTrue(dropped(p, 3))
+                p.close()
+            waiting.settimeout(5)
+            self.assertEqual(read_frame(waiting)[0], 26)
+            waiting.close()
+            server.wait_for(r"closed: not logged in in time$")
+
+    @unittest.skipIf(SANITIZED, "UBSan's type checks open a pipe, which fails with no descriptor left")
+    def test_no_descriptor_left_pauses_accepting_without_spinning_and_serving_resumes(self):
+        def cpu():
+            with open(f"/proc/{server.p.pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        with Server("--quiet", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))) as server:
+            crowd = [server.connect() for _ in range(32)]
+            server.wait_for(r"^accepting paused: accept: Too many open files$", timeout=5)
+            before = cpu()
+            time.sleep(1)
+            self.assertLess(cpu() - before, 0.3, "busy accept loop")
+            [peer.close() for peer in crowd]
+            self.assertEqual(run("connect", server.address, "--timeout", 5).returncode, 0)
+            server.stop()
+            rest = [l for l in iter(server.q.get, None)]
+            self.assertEqual(sum("accepting paused" in l for l in server.lines + rest), 1, "one per episode")
+
+    def test_sigterm_stops_the_server_promptly_even_when_nobody_reads_its_log(self):
+        for clients in (1, 300):  # about 1 KiB of log each: 300 fill the pipe several times over
+            p = subprocess.Popen([TOOL, "serve", "--port", "0"], stdout=PIPE, stderr=subprocess.DEVNULL)
+            self.addCleanup(p.stdout.close)
+            self.addCleanup(p.kill)
+            port = int(p.stdout.readline().rsplit(b":", 1)[1])
+            for i in range(clients):
+                with socket.create_connection(("127.0.0.1", port), timeout=5) as peer:
+                    self.assertEqual(login(peer, "x"), 14)
+            start = time.monotonic()
+            p.send_signal(signal.SIGTERM)
+            self.assertEqual(p.wait(LIMIT), 0)
+            self.assertLess(time.monotonic() - start, 1.0, clients)  # 100 ms is the aim
+
+
+# Cases of coreutils' own sha*sum tests, run by GNU sha256sum and by `ktutils crc` on the same files:
+# (arguments, text of list "l" or of stdin when l is not an argument, other files than f and g).
+# {f} {g} and {name} are a file's digest, {bad} a wrong one, {tag} the algorithm, {z} {nul} junk.
+ODD = ["a", " b", "*c", "dd", " "]
+SAME_AS_GNU = [
+    ("-c l", "{f}  f\n"), ("-c l", "{f}  f\r\n"), ("-c --strict l", "{f}  f\n\n"),
+    ("-c --strict l", "ERR\n{f}  f\n"), ("-c l", "ERR\n{f}  f\nbad\n{z}  f\n"), ("-c --status l", "{g}  f\n"),
+    ("-c --quiet l", "{f}  f\n"), ("-c --quiet l", "{g}  f\n"), ("-c l", "{g}  f\n{g}  f\ninvalid\n"),
+    ("-c --warn l", "{g}  f\n{g}  f\ninvalid\n"), ("-c -w l", "{f}  f\n{f}  g\n{f}  f\n"),
+    ("-c l", "{tag} (f) = {f}\n"), ("-c --status l", "{tag} (f) = {g}\n"), ("-c l", "{tag}(f)= {f}\n"),
+    ("-c l", "{tag} ("), ("-c l", "{nul}  f\n"), ("-c --ignore-missing l", "{f}  f\n{f}  f.missing\n"),
+    ("-c --quiet --ignore-missing l", "{f}  missing/f\n{f}  f\n"), ("-c --ignore-missing l", "{f}  missing\n"),
+    ("-c l", "{f}  nonexistent\n"), ("-c l m absent e", "{f}  f\nbad\n"),
+    ("-c --status --warn l", "bad\n{bad}  f\n"), ("-c --warn --status l", "bad\n{bad}  f\n"),
+    ("--status --warn --ignore-missing -c l", "{bad}  nonexistent\n"),
+    ("-c --strict l", "x\ny\n{bad}  f\n{bad}  g\n{f}  absent\n{f}  gone\n"),
+    ("-c l", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n# a comment\n{f}  f\n"
+             "-----BEGIN PGP SIGNATURE-----\n\nxyz=\n"),
+    ("-c --strict l", " \\{f}  f\n\t{tag} (g) = {g}\n"), ("-c l", "{G} *g\n"), ("-c", "{f}  f\n"),
+    ("-c -", "{f}  f\n{f}  -\n"), ("-c", ""), ("", "data"),
+    ("-c --strict l", "".join(f"{{{n}}}  {n}\n{{tag}} ({n}) = {{{n}}}\n" for n in ODD), ODD),
+    ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[:4]), ODD[:4]),
+    ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[1:4]), ODD[1:4]),
+    ("-c l", "____not_all_hex_so_no_match_____ blah\n{f}  f\n"),
+    ("-c l", "\\{a\\b}  a\\\\b\n\\{tag} (a\\nb) = {a\nb}\n{tag} (a\tb) = {a\tb}\n", ["a\\b", "a\nb", "a\tb"]),
+    ("-c l", "{tag} (abc (f) = abc) = {abc (f) = abc}\n", ["abc (f) = abc"]),
+    ([".\nfoo", ".\\foo", ".\rfoo"], None, [".\nfoo", ".\\foo", ".\rfoo"]),
+    (["--tag", "f", "test\n\\file"], None, ["test\n\\file"]), (["-z", "a\nb", "f"], None, ["a\nb"]),
+    ("-t -b f --tag g", None), ("--tag -c l", ""), ("--tag -t f", None), ("-z -c l", ""), ("-b -c l", ""),
+    ("--ignore-missing f", None), ("--strict f", None),
+    (["f", "no such", "it's", "a'$b", "a:b", "#c", "d#", "=", "{", "{e", "x\ny\tz", "\x1b[1m", "café",
+      os.fsdecode(b"\xff"), ""], None)]
+
+
+class Digests(dict):
+    def __init__(self, folder, digest, tag):
+        super().__init__(bad=digest(b"not the contents"), tag=tag, nul="\0" * len(digest(b"")))
+        self.folder, self.digest, self["z"] = folder, digest, "z" * len(self["bad"])
+
+    def __missing__(self, name):  # the digest of the file `name`, upper case for G
+        with open(os.path.join(self.folder, name.lower() if name == "G" else name), "rb") as f:
+            return self.digest(f.read()).upper() if name == "G" else self.digest(f.read())
+
+
+class Crc(Case):
+    def side(self, program, digest, tag, args, text, files=()):
+        folder = tempfile.mkdtemp(dir=self.dir)
+        # g's Adler-32, dfecba89, holds every letter digit; the other files hold their names.
+        for name, data in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        h, stdin = Digests(folder, digest, tag), None
+        args = shlex.split(args) if isinstance(args, str) else args
+        for name in ("l", "m") if text is not None and "l" in args else ():
+            with open(os.path.join(folder, name), "w", newline="") as f:
+                f.write(text.format_map(h) if name == "l" else "{f}  g\n".format_map(h))
+        if text is not None and "l" not in args:
+            stdin = text.format_map(h).encode()
+        # C.UTF-8: GNU shows UTF-8 names as they are only in a UTF-8 locale.
+        r = subprocess.run([*program, *args], cwd=folder, capture_output=True, input=stdin, timeout=LIMIT,
+                           env={**os.environ, "LC_ALL": "C.UTF-8"})
+        return r.returncode, r.stdout, r.stderr
+
+    @unittest.skipIf(shutil.which("sha256sum") is None, "GNU sha256sum is not installed: nothing to compare with")
+    def test_output_warnings_and_status_match_sha256sum(self):
+        for case in SAME_AS_GNU:
+            with self.subTest(case):
+                sha = lambda d: hashlib.sha256(d).hexdigest()
+                gnu, out, err = self.side(["sha256sum"], sha, "SHA256", *case)
+                status, mine, mine_err = self.side([TOOL, "crc"], adler, "ADLER32", *case)
+                self.assertEqual(mine_err, err.replace(b"sha256sum", b"ktutils crc").replace(b"SHA256", b"ADLER32"))
+                for data in [b"", b"\xfe" * 188, b"data", b"not the contents", *(n.encode() for n in (case[2:] or [[]])[0])]:
+                    out = out.replace(sha(data).encode(), adler(data).encode())
+                self.assertEqual(mine, out.replace(b"SHA256", b"ADLER32"))
+                # Every ktutils command exits 2 on a usage error and 3 on an unreadable file; GNU says 1.
+                self.assertEqual((gnu, status), (1, 2 if b"--help" in mine_err else 3) if status > 1 else (status,) * 2)
+
+    def test_checksums_equal_zlib_across_read_pieces_and_odd_list_lines_are_skipped(self):
+        piece = 1 << 20  # the tool reads in pieces of this size; all 0xFF grows both sums fastest
+        files = [self.write(f"f{n}", os.urandom(n)) for n in (0, 1, piece - 1, piece, piece + 1, 5 * piece + 3)]
+        files.append(self.write("ff", b"\xff" * (piece + 5553)))
+        expected = "".join(f"{adler(self.read(p))}  {p}\n" for p in files)
+        self.assertEqual(run("crc", *files).stdout, expected)
+        data = os.urandom(piece + 17)  # `-` twice: what remains of stdin the second time
+        self.assertEqual(run("crc", "-", "-", stdin=data).stdout.decode(), f"{adler(data)}  -\n{adler(b'')}  -\n")
+        ok = f"{adler(b'abc')}  f\n"
+        self.write("f", b"abc")
+        for line, shown in [(f"{adler(b'abc')}  f\0junk\n", ""), (ok[:10] + "f" * (64 << 10) + "\n", ""),
+                            (ok[:10] + "f" * ((64 << 10) - 10) + "\n", "FAILED open or read")]:
+            r = run("crc", "-c", "-w", self.write("list", line + ok), cwd=self.dir)
+            self.assertIn(shown or ": 1: improperly formatted ADLER32 checksum line", r.stdout + r.stderr)
+            self.assertTrue(r.stdout.endswith("f: OK\n"), r.stdout)
+
+    def on_terminal(self, *args, term="xterm", interrupt=False):
+        """Runs `crc ARGS` with stderr on a pseudo-terminal: (status, stdout, what the terminal showed)."""
+        controller, terminal = pty.openpty()
+        p = subprocess.Popen([TOOL, "crc", *args], stdout=PIPE, stderr=terminal, cwd=self.dir,
+                             env={**os.environ, "TERM": term})
+        os.close(terminal)
+        shown = b""
+        while select.select([controller], [], [], LIMIT)[0]:
+            try:
+                chunk = os.read(controller, 4096)
+            except OSError:  # EIO: the tool has gone and closed its end
+                break
+            shown += chunk
+            if interrupt and b"%" in shown:
+                p.send_signal(signal.SIGINT)
+                interrupt = False
+        os.close(controller)
+        return p.wait(LIMIT), p.stdout.read().decode(), shown
+
+    def test_a_progress_bar_only_when_asked_for_or_large_on_a_terminal_and_erased_even_on_interrupt(self):
+        sizes = {"large": (64 << 20) + 1, "small": 64 << 20, "huge": 4 << 30}
+        for name, size in sizes.items():
+            with open(self.path(name), "wb") as f:
+                f.truncate(size)
+        for args, term, drawn, end in [("large", "xterm", True, b"\r\x1b[K"), ("small", "xterm", False, b""),
+                                       ("large", "dumb", False, b""), ("--no-progress large", "xterm", False, b""),
+                                       ("--progress small", "dumb", True, b" \r"),
+                                       ("--progress small", "xterm", True, b"\r\x1b[K")]:
+            status, out, shown = self.on_terminal(*args.split(), term=term)
+            self.assertEqual((status, out), (0, f"{adler(bytes(sizes[args[-5:]]))}  {args[-5:]}\n"))
+            self.assertEqual((b"100%" in shown, b"\x1b" in shown, shown.endswith(end)), (drawn, end == b"\r\x1b[K", True))
+        status, _, shown = self.on_terminal("huge", interrupt=True)
+        self.assertEqual((status, shown[-4:]), (-signal.SIGINT, b"\r\x1b[K"))
+        self.assertEqual(run("crc", self.path("large")).stderr, "")  # not on a pipe unless asked for
+        self.assertIn("100%", run("crc", "--progress", self.path("small")).stderr)
+
+
+class Marker(Case):
+    def test_write_read_and_check_markers_beside_files_worst_status_winning(self):
+        big, a = os.urandom(3 << 20 | 7), {}
+        for name, data in [("big", big), ("ok", b"ok"), ("stale", b"before"), ("bare", b"bare"), ("loop", b"")]:
+            self.write(name, data)
+            a[name] = adler(data)
+        os.mkdir(self.path("dir"))
+        os.mkdir(self.path("loop.crc"))
+        os.symlink("bare.crc", self.path("bare.crc"))  # a loop
+        no = "No such file or directory"
+        self.table([
+            ("marker write big ok stale", 0, f"big: marker written, {a['big']}\nok: marker written, {a['ok']}\n"
+                                             f"stale: marker written, {a['stale']}\n", ""),
+            ("marker write absent dir ok", 3, f"ok: marker written, {a['ok']}\n", f"absent: {no}"),
+            ("marker write dir", 3, "", "dir: not a regular file"),
+            ("marker write loop", 3, "", "loop.crc: cannot be opened for writing"),
+            ("marker write --info 2147483648 ok", 2, "", "--info"),
+            ("marker read loop", 1, "loop: no marker\n", ""), ("marker check loop", 1, "loop: MISSING (no marker)\n", ""),
+            ("marker read big ok", 0, f"big: {a['big']}\nok: {a['ok']}\n", ""), ("marker check big", 0, "big: OK\n", ""),
+            ("marker read bare", 3, "", "ktutils marker read: bare.crc: Too many levels of symbolic links"),
+            ("marker check bare", 3, "", "ktutils marker check: bare.crc: Too many levels of symbolic links"),
+            ("marker read loop absent", 3, "loop: no marker\n", f"absent: {no}")], cwd=self.dir)
+        self.assertFalse(os.path.exists(self.path("absent.crc")) or os.path.exists(self.path("dir.crc")))
+        self.assertEqual(self.read("big.crc"), struct.pack("<I", zlib.adler32(big)))
+        self.write("stale", b"after!")
+        self.table([("marker check ok stale loop", 1, f"ok: OK\nstale: STALE (marker {a['stale']}, contents "
+                                                     f"{adler(b'after!')})\nloop: MISSING (no marker)\n", ""),
+                    ("marker check stale absent", 3, None, f"absent: {no}"),
+                    ("marker write --info -1 ok", 0, f"ok: marker written, {a['ok']}, info -1\n", ""),
+                    ("marker write --info 2147483647 stale", 0,
+                     f"stale: marker written, {adler(b'after!')}, info 2147483647\n", "")], cwd=self.dir)
+        self.assertEqual(self.read("ok.crc"), struct.pack("<Ii", zlib.adler32(b"ok"), -1))
+        self.assertEqual(self.read("stale.crc"), struct.pack("<Ii", zlib.adler32(b"after!"), 2**31 - 1))
+        run("marker", "write", self.path("ok"))  # a plain write goes back to four bytes
+        self.assertEqual(self.read("ok.crc"), struct.pack("<I", zlib.adler32(b"ok")))
+
+    def test_a_marker_is_read_by_its_size_and_any_other_size_is_malformed(self):
+        data = self.write("d", b"zero")
+        checksum = struct.pack("<I", zlib.adler32(b"zero"))
+        for stored, size, code, shown in [(b"\0\0\0\0", 4, (0, 1), "00000000"), (checksum + b"\xff" * 4, 8, (0, 0), adler(b"zero")),
+                                          (b"", 0, (1, 1), ""), (checksum[:3], 3, (1, 1), ""),
+                                          (checksum + b"\0", 5, (1, 1), ""), (None, 5 << 30, (1, 1), "")]:
+            with open(data + ".crc", "wb") as f:
+                f.write(stored) if stored is not None else f.truncate(size)
+            read, check = run("marker", "read", data), run("marker", "check", data)
+            self.assertEqual((read.returncode, check.returncode), code, size)
+            self.assertEqual(read.stdout, f"{data}: {shown or f'MALFORMED (marker of {size} bytes, not 4 or 8)'}\n")
+            if not shown:
+                self.assertEqual(check.stdout, read.stdout)
+
+
+class Session:
+    """One TCP connection written as captured packets (checksums zero: nobody checks them), 1 ms apart."""
+
+    def __init__(self, v6=False, client_port=40000, isn=(1000, 0xFFFFFF00), handshake=True):
+        self.v6, self.ports, self.isn, self.packets = v6, (client_port, 7000), isn, []
+        self.addr = [socket.inet_pton(socket.AF_INET6 if v6 else socket.AF_INET, a)
+                     for a in (("::1", "::1") if v6 else ("127.0.0.1", "127.0.0.2"))]
+        self.next = [isn[0] + 1, isn[1] + 1]
+        for d, seq, flags in ((0, isn[0], 2), (1, isn[1], 0x12), (0, isn[0] + 1, 0x10)) if handshake else ():
+            self.packet(d, seq, flags)  # SYN, SYN+ACK, ACK
+
+    def packet(self, d, seq, flags, payload=b"", snap=None):
+        tcp = struct.pack("!HHIIBBHHH", self.ports[d], self.ports[1 - d], seq & 0xFFFFFFFF,
+                          self.next[1 - d] & 0xFFFFFFFF if flags & 0x10 else 0, 5 << 4, flags, 65535, 0, 0) + payload
+        src, dst = self.addr[d], self.addr[1 - d]
+        ip = (struct.pack("!IHBB", 6 << 28, len(tcp), 6, 64) if self.v6 else
+              struct.pack("!BBHHHBBH", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0)) + src + dst + tcp
+        self.packets.append((ip, snap))
+
+    def at(self, d, offset, data, snap=None):
+        """A segment carrying `data` at stream `offset` of direction `d` (0: client to server)."""
+        self.packet(d, self.isn[d] + 1 + offset, 0x18, data, snap)
+
+    def send(self, d, data, cuts=()):
+        start, bounds = self.next[d] - self.isn[d] - 1, [0, *cuts, len(data)]
+        [self.at(d, start + a, data[a:b]) for a, b in zip(bounds, bounds[1:])]
+        self.next[d] += len(data)
+
+
+# Link type and the header before an IP packet (v: IP version).
+LINKS = {"ether": (1, lambda v: b"\2" * 12 + (b"\x86\xdd" if v == 6 else b"\x08\x00")),
+         "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
+         "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
+         "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}
+
+
+def capture(packets, link="ether", pcapng=True):
+    """The bytes of a capture file of `packets` ((ip, snap length or None) pairs)."""
+    linktype, header = LINKS[link]
+    out = (struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
+           if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
+    for i, (ip, snap) in enumerate(packets):
+        us, data = 1700000000 * 10**6 + i * 1000, header(ip[0] >> 4) + ip
+        cut = data[:len(header(4)) + snap] if snap else data
+        if not pcapng:
+            out += struct.pack("<IIII", us // 10**6, us % 10**6, len(cut), len(data)) + cut
+            continue
+        padded = cut + b"\0" * (-len(cut) % 4)
+        out += struct.pack("<7I", 6, 32 + len(padded), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data))
+        out += padded + struct.pack("<I", 32 + len(padded))
+    return out
+
+
+CONNECT, CHALLENGE = F["WriteChallengeConnect2"], F["WriteChallenge2"]
+N = len(CONNECT)
+# name: (how the session is built, link, IPv6, dump arguments, (connection, direction, offset, name or event)
+#        of each line, exit status). Sessions start with a handshake unless the name says they do not.
+CASES = {
+    "frame_split_across_three_segments": (lambda s: (s.send(0, CONNECT, (3, 12)), s.send(1, F["WriteConnected2"])),
+                                          "ether", 0, (), [(1, "c", 0, "CHALLENGECONNECT"), (1, "s", 0, "CONNECTED")], 0),
+    "retransmitted_bytes_are_shown_once": (lambda s: (s.at(0, 0, CONNECT[:20]), s.at(0, 0, CONNECT[:20]), s.at(0, 10, CONNECT[10:]),
+                                                      s.next.__setitem__(0, s.next[0] + N), s.send(0, PING)),
+                                           "sll", 0, (), [(1, "c", 0, "CHALLENGECONNECT"), (1, "c", N, "PING")], 0),
+    "out_of_order_segment_waits_for_the_bytes_before_it": (
+        lambda s: (s.at(0, 20, CONNECT[20:] + PING), s.send(1, CHALLENGE), s.at(0, 0, CONNECT[:20])), "raw", 1, (),
+        [(1, "s", 0, "CHALLENGE"), (1, "c", 0, "CHALLENGECONNECT"), (1, "c", N, "PING")], 0),
+    "truncated_last_message_is_reported_not_decoded": (lambda s: (s.send(0, PING), s.send(0, CONNECT[:-3])), "sll2", 1, (),
+                                                       [(1, "c", 0, "PING"), (1, "c", 8, "truncated")], 1),
+    "gap_inside_a_message_loses_it_and_resumes_after_it": (lambda s: (s.at(0, 0, CONNECT[:12]), s.at(0, 20, CONNECT[20:] + PING)),
+                                                           "null", 0, (), [(1, "c", 12, "gap"), (1, "c", N, "PING")], 1),
+    "gap_over_a_header_stops_the_direction": (lambda s: (s.send(0, PING), s.at(0, 12, PING + CHALLENGE)), "ether", 1, (),
+                                              [(1, "c", 0, "PING"), (1, "c", 8, "gap")], 1),
+    "bytes_cut_by_the_snap_length_are_a_gap": (lambda s: (s.at(0, 0, CONNECT, snap=50), s.next.__setitem__(0, s.next[0] + N),
+                                                          s.send(0, PING)), "ether", 0, (), [(1, "c", 10, "gap"), (1, "c", N, "PING")], 1),
+    "sequence_numbers_wrap_around": (lambda s: s.send(1, PING * 40 + CHALLENGE, (250, 262)), "ether", 0, (),
+                                     [(1, "s", 8 * i, "PING") for i in range(40)] + [(1, "s", 320, "CHALLENGE")], 0),
+    "no_handshake_a_stream_seen_from_its_middle_is_not_framed": (lambda s: s.send(0, CONNECT), "ether", 0, ("--port", 7000),
+                                                                 [(1, "c", 0, "unframed")], 1),
+    "no_handshake_nothing_is_shown_by_default": (lambda s: s.send(0, CONNECT), "ether", 0, (), [], 0),
+    "other_protocols_are_left_out_by_default": (lambda s: s.send(0, b"GET / HTTP/1.1\r\n\r\n"), "ether", 0, (), [], 0),
+    "port_shows_a_connection_whatever_it_carries": (lambda s: s.send(0, b"GET / HTTP/1.1\r\n\r\n"), "ether", 0,
+                                                    ("--port", 7000), [(1, "c", 0, "malformed")], 1)}
+
+
+def make_capture(case, pcapng=True):
+    build, link, v6 = CASES[case][:3]
+    session = Session(v6=v6, handshake="no_handshake" not in case)
+    build(session)
+    return capture(session.packets, link, pcapng)
+
+
+def record_session(test):
+    """The capture files of one serve --capture / connect --capture session, and the server's port."""
+    files = test.path("server.pcapng"), test.path("client.pcapng")
+    with Server("--clients", 1, "--capture", files[0]) as server:
+        test.assertEqual(run("connect", server.address, "--capture", files[1]).returncode, 0)
+        server.wait_for("^stopped$")
+    return server.port, files
+
+
+class Capture(Case):
+    def dump(self, data, *args):
+        r = run("dump", data if isinstance(data, str) else self.write("c.pcapng", data), "--json", *args)
+        objects = [json.loads(line) for line in r.stdout.splitlines()]
+        return r.returncode, [(o["connection"], o["dir"][0], o["offset"], o.get("name", M + o.get("event", ""))[len(M):])
+                              for o in objects if "dir" in o], objects
+
+    def test_connections_are_put_back_together_and_damage_reported_as_it_is(self):
+        for case, (*_, args, expected, status) in CASES.items():
+            for pcapng in (True, False):
+                with self.subTest(case, pcapng=pcapng):
+                    self.assertEqual(self.dump(make_capture(case, pcapng), *args)[:2], (status, expected))
+        lines = run("dump", self.write("t.pcap", make_capture("truncated_last_message_is_reported_not_decoded"))).stdout
+        self.assertEqual(lines.splitlines()[1:], [f"1700000000.003000 #1 client>server @0 {M}PING",
+                         "1700000000.004000 #1 client>server @8 truncated message (51 bytes, capture ends)"])
+
+    def test_every_message_decodes_as_in_the_stream_dump_and_connections_are_numbered(self):
+        s = Session()
+        s.send(0, STREAM, cuts=range(7, len(STREAM), 61))
+        reference = [json.loads(l) for l in run("dump", self.write("s", STREAM), "--json").stdout.splitlines()]
+        self.assertEqual([{k: v for k, v in o.items() if k not in ("time", "connection", "dir")}
+                          for o in self.dump(capture(s.packets))[2] if "dir" in o], reference)
+        a, b = Session(client_port=40001), Session(client_port=40002)
+        a.send(0, PING)
+        b.send(1, CHALLENGE)
+        both = capture(a.packets + b.packets)
+        self.assertEqual([(o["connection"], o["client"]) for o in self.dump(both)[2] if "client" in o],
+                         [(1, "127.0.0.1:40001"), (2, "127.0.0.1:40002")])
+        self.assertEqual(self.dump(both, "--connection", 2)[1], [(2, "s", 0, "CHALLENGE")])
+
+    def test_serve_and_connect_capture_both_directions_and_a_damaged_file_is_an_error(self):
+        for path in record_session(self)[1]:
+            status, lines, _ = self.dump(path)
+            self.assertEqual([(d, name) for _, d, _, name in lines], list(zip("cscscscscs", HANDSHAKE)))
+        data = make_capture("frame_split_across_three_segments")
+        r = run("dump", self.write("bad.pcapng", data[:-30]))
+        self.assertIn(M + "CHALLENGECONNECT", r.stdout)
+        self.assertNotEqual(r.returncode, 0)
+        r = run("dump", self.write("bad.pcap", struct.pack("<I", 0xA1B2C3D4) + b"\0" * 5))
+        self.assertEqual(r.returncode, 3)
+        self.assertIn("bad.pcap", r.stderr)
+
+
+def from_dump(o):
+    """A line of dump --json as the dissector's fields should read."""
+    fields = {k: [v if isinstance(v, str) else v["id"] + (f":{v['version']}" if "version" in v else f"/{v['state']}")
+                  for v in value] if isinstance(value, list) else value for k, value in o.items()
+              if k not in ("time", "connection", "dir", "offset", "type", "name") and value != []}
+    return Decimal(o["time"]), o["connection"], o["dir"], o["type"], o["name"], fields
+
+
+EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"), "ktutils.trailing_bytes": ("trailing", True),
+           "ktutils.malformed_header": ("malformed", True)}  # expert info for a key of the dump's line
+
+
+def dissect(path, port=7000):
+    """tshark with the dissector on `path`: one from_dump-like row per message."""
+    script = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "wireshark", "ktutils.lua")
+    r = subprocess.run(["tshark", "-X", f"lua_script:{script}", "-o", "tcp.reassemble_out_of_order:TRUE", "-o",
+                        f"ktutils.port:{port}", "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"],
+                       capture_output=True, text=True, timeout=LIMIT)
+    assert r.returncode == 0 and "Lua" not in r.stderr, r.stderr
+    rows = []
+    for layers in (packet["_source"]["layers"] for packet in json.loads(r.stdout or "[]")):
+        for pdu in layers["ktutils"] if isinstance(layers["ktutils"], list) else [layers["ktutils"]]:
+            experts = pdu.get("_ws.expert", [])
+            fields = dict(EXPERTS[k] for e in (experts if isinstance(experts, list) else [experts]) for k in e if k in EXPERTS)
+            for key, value in pdu.items():
+                key = key[len("ktutils."):] if key.startswith("ktutils.") else "_tree"
+                if key in ("value32", "value16", "challenge", "reason"):
+                    fields[key] = int(value, 0)
+                elif key in ("modules", "moduleIds"):
+                    fields[key] = value if isinstance(value, list) else [value]
+                elif key not in ("length", "channel", "form", "type", "name", "trailing") and not key.endswith("_tree"):
+                    fields[key] = value.replace(":", "") if key.startswith("block") else value
+            rows.append((Decimal(layers["frame"]["frame.time_epoch"]), int(layers["tcp"]["tcp.stream"]) + 1,
+                         "client>server" if int(layers["tcp"]["tcp.dstport"]) == port else "server>client",
+                         int(pdu["ktutils.type"]), pdu["ktutils.name"], fields))
+    return rows
+
+
+@unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed (Debian package tshark)")
+class Dissector(Case):
+    def agree(self, path, port=7000):
+        dump = [from_dump(json.loads(l)) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l]
+        self.assertEqual(dissect(path, port), dump)
+        return dump
+
+    def test_the_dissector_reads_every_capture_as_dump_does(self):
+        port, files = record_session(self)
+        for path in files:
+            self.assertEqual(len(self.agree(path, port)), len(HANDSHAKE))
+        # Wireshark neither resumes after a gap nor tells a stream seen from its middle, and goes by
+        # port where dump leaves out what does not frame: those cases are dump's alone.
+        for case, row in CASES.items():
+            if row[4] and not {e[3] for e in row[4]} & {"gap", "unframed", "malformed"}:
+                with self.subTest(case):
+                    self.agree(self.write("c.pcapng", make_capture(case)))
+        s = Session()
+        s.send(0, b"".join(list(F.values())[:12]), cuts=(5, 40, 41))
+        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") +
+               frame(20, b"\1\2\3\4xyz") + frame(20, b"\1\2") + frame(20, b"\0" * 4, form=5))
+        path = self.write("c.pcapng", capture(s.packets))  # every type, then damage shown as expert info
+        dump = [from_dump(json.loads(l)) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l]
+        dissected = dissect(path)
+        self.assertEqual((len(dump), dissected[:-2]), (26, dump[:-1]))  # dump shows the short challenge as 0
+        self.assertEqual([d[5] for d in dissected[-2:]], [{"error": "payload ends inside a field"}, {"malformed": True}])
+
+
+class Install(Case):
+    def commands(self):
+        """Every command path with its long options: {("crc",): {...}, ("marker", "write"): {...}, ...}."""
+        listed = lambda *path: re.findall(r"(?m)^  ([a-z]+)\s", run(*path, "--help").stdout)
+        paths = [(n, sub) for n in listed() for sub in listed(n)] + [(n,) for n in listed() if not listed(n)]
+        return {p: set(re.findall(r"(?m)^\s+(?:-\w, )?(--[a-z][a-z-]*)", run(*p, "--help").stdout)) - {"--help"}
+                for p in paths}
+
+    def complete(self, *words):
+        """What the bash completion offers for the last of `words` after ktutils."""
+        r = subprocess.run(["bash", "-c", 'source "$1"; shift; COMP_WORDS=(ktutils "$@"); COMP_CWORD=$#; _ktutils; '
+                            'printf "%s\\n" "${COMPREPLY[@]}"', "bash", ENV("KTUTILS_COMPLETION"), *words],
+                           capture_output=True, text=True, timeout=LIMIT)
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        return set(r.stdout.split())
+
+    @unittest.skipUnless(ENV("KTUTILS_MAN_PAGE"), "run by ctest, which names the built man page and completion")
+    def test_man_page_and_completion_cover_every_command_and_option_and_install_where_looked_for(self):
+        r = subprocess.run(["man", "--warnings", "-l", ENV("KTUTILS_MAN_PAGE")], capture_output=True, text=True,
+                           timeout=LIMIT, env={**os.environ, "MANWIDTH": "80"})
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        page = re.sub(r"\s+", " ", r.stdout.replace("\u2010", "-"))
+        self.assertIn(f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}", page)
+        commands = self.commands()
+        self.assertEqual(self.complete(""), {p[0] for p in commands} | {"--help", "--version"})
+        self.assertEqual(self.complete("c"), {"crc", "connect"})
+        for path, options in commands.items():
+            self.assertIn(" ".join(path), page)
+            self.assertLessEqual(options - {"--password"}, set(re.findall(r"--[a-z][a-z-]*", page)), path)
+            self.assertLessEqual(options, self.complete(*path, "--"), path)
+        self.assertEqual(self.complete("crc", "-c", self.write("list.crc", b"")[:-5]), {self.path("list.crc")})
+        if ENV("KTUTILS_INSTALL_RULES") == "1":
+            subprocess.run([ENV("CMAKE_COMMAND"), "--install", ENV("KTUTILS_BUILD_DIR"), "--prefix", self.dir,
+                            "--component", "ktutils_tools"], check=True, capture_output=True, timeout=LIMIT)
+            for installed in ["bin/ktutils", "share/man/man1/ktutils.1", "share/bash-completion/completions/ktutils"]:
+                self.assertTrue(os.path.isfile(self.path(installed)), installed)
+
+
+class Verify(Case):
+    @unittest.skipUnless(ENV("KTUTILS_SIGNATURE_FIXTURES"), "run by ctest, which makes the signature fixtures first")
+    def test_trusted_only_when_signed_under_a_trusted_root(self):
+        fixture = lambda name: os.path.join(ENV("KTUTILS_SIGNATURE_FIXTURES"), name)
+        self.assertTrue(os.path.exists(fixture("complete")), "the signature fixtures are incomplete")
+        ok, bad = f"{fixture('pe32-signed.exe')}: trusted\n", f"{fixture('pe32.exe')}: NOT trusted\n"
+        rows = [([fixture(n)], 1, f"{fixture(n)}: NOT trusted\n", "") for n in
+                ("pe32.exe", "untrusted-signed.exe", "server-auth-signed.exe", "absent.exe")]
+        rows += [(["--roots", fixture(roots), fixture("pe32-signed.exe")], code, out, "") for roots, code, out in
+                 [("trusted-roots.pem", 0, ok), ("roots-dir", 0, ok), ("other-ca.pem", 1, ok.replace("trusted", "NOT trusted")),
+                  ("no-certs", 1, ok.replace("trusted", "NOT trusted")), ("absent.pem", 2, None)]]
+        rows += [([fixture("pe32plus-signed.exe")], 0, f"{fixture('pe32plus-signed.exe')}: trusted\n", ""),
+                 ([fixture("pe32-signed.exe"), fixture("pe32.exe")], 1, ok + bad, ""),
+                 (["--accept-provider-unknown", "--ui", "1", fixture("pe32.exe")], 1, bad, "")]
+        # The fixtures' own CA is the trusted root; --roots overrides it. The library gives no reason, nor does the tool.
+        self.table([(["verify", *args], *rest) for args, *rest in rows],
+                   env={"KTUTILS_TRUST_ROOTS": fixture("trusted-roots.pem")})
+
+
+
+class Memcheck(Case):
+    @unittest.skipUnless(ENV("KTUTILS_VALGRIND"), "run by ctest where valgrind is installed")
+    def test_one_shot_commands_neither_leak_nor_touch_bad_memory(self):
+        # memcheck's verdict is exit 99, which no row expects.
+        vg = [ENV("KTUTILS_VALGRIND"), "--quiet", "--error-exitcode=99", "--leak-check=full",
+              "--errors-for-leak-kinds=definite,indirect"]
+        self.write("l", f"{adler(STREAM + PING[:3])}  d\n{adler(b'')}  d\nbad\n")
+        self.write("d", STREAM + PING[:3])
+        rows = [("name error 17", 0, "KTERR_SERVERFULL\n", ""), ("dump --json d", 1, None, "truncated"),
+                ("crc -c --strict l", 1, "d: OK\nd: FAILED\n", "improperly"),
+                ("marker write --info 3 d", 0, None, ""), ("marker check d", 0, "d: OK\n", "")]
+        if ENV("KTUTILS_CAPTURE_SUPPORT") == "1":
+            self.write("c", make_capture("out_of_order_segment_waits_for_the_bytes_before_it"))
+            rows.append(("dump c", 0, None, ""))
+        self.table(rows, prefix=vg, cwd=self.dir)
+
+if __name__ == "__main__":
+    unittest.main(warnings="ignore")  # not the unclosed pipes of the processes stopped on purpose
