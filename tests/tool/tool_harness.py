@@ -1,20 +1,19 @@
 #!/usr/bin/env python3
-"""The ktutils tool driven as its users drive it, one class of table-driven cases per command
-group: `tool_harness.py Crc` runs one group (ctest runs one test per group, the tool named by
-KTUTILS_TOOL). Servers are on loopback only; every process is bounded in time."""
-import hashlib, itertools, json, os, pty, queue, re, resource, select, shlex, shutil, signal
-import socket, struct, subprocess, sys, tempfile, threading, time, unittest, zlib
+"""The ktutils tool driven as its users drive it: one class of table-driven cases per command group
+(`tool_harness.py Crc` runs one; ctest runs each with the tool in KTUTILS_TOOL). Servers listen on
+loopback only, and every process is bounded in time."""
+import contextlib, hashlib, itertools, json, os, pty, queue, re, resource, select, shlex, shutil, signal
+import socket, struct, subprocess, tempfile, threading, time, unittest, zlib
 from decimal import Decimal
-TOOL, ENV = os.environ.get("KTUTILS_TOOL", "ktutils"), os.environ.get
-LIMIT = 20  # seconds any one process may take
-DATA = ENV("KTUTILS_TEST_DATA_DIR", os.path.join(os.path.dirname(__file__), ".."))
-M, PIPE = "KTMESSAGETYPE2_", subprocess.PIPE
+
+TOOL, ENV, LIMIT = os.environ.get("KTUTILS_TOOL", "ktutils"), os.environ.get, 20  # LIMIT: seconds per process
+M, PIPE, SANITIZED = "KTMESSAGETYPE2_", subprocess.PIPE, os.environ.get("KTUTILS_SANITIZED")
 
 
 def run(*args, stdin=None, env=None, cwd=None, prefix=(), stdout=PIPE):
-    return subprocess.run([*prefix, TOOL, *map(str, args)], input=stdin, stdout=stdout, stderr=PIPE,
+    return subprocess.run([*prefix, TOOL, *map(str, args)], input=stdin, stdout=stdout, stderr=PIPE, cwd=cwd,
                           timeout=LIMIT * (10 if prefix else 1), text=not isinstance(stdin, bytes),
-                          env={**os.environ, **(env or {})}, cwd=cwd)
+                          env={**os.environ, **(env or {})})
 
 
 def frame(kind, payload=b"", form=0):
@@ -25,27 +24,25 @@ def adler(data):
     return f"{zlib.adler32(data):08x}"
 
 
-F, _name = {}, None  # the golden frames of every encoder, in file order
-for _line in open(os.path.join(DATA, "golden", "messages.hex"), encoding="ascii"):
-    _line = _line.split("#")[0].strip()
-    if _line.startswith("["):
-        _name = _line.strip("[]")
-        F[_name] = b""
+F = {}  # the golden frames of every encoder, in file order
+for _line in open(os.path.join(ENV("KTUTILS_TEST_DATA_DIR", os.path.join(os.path.dirname(__file__), "..")),
+                               "golden", "messages.hex"), encoding="ascii"):
+    if (_line := _line.split("#")[0].strip()).startswith("["):
+        F[_line.strip("[]")] = b""
     elif _line:
-        F[_name] += bytes.fromhex(_line)
-STREAM = b"".join(F.values())
+        F[next(reversed(F))] += bytes.fromhex(_line)
+STREAM, CONNECT, CHALLENGE = b"".join(F.values()), F["WriteChallengeConnect2"], F["WriteChallenge2"]
 LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 
 
-class Server:
+class Server(contextlib.AbstractContextManager):
     """`ktutils serve --port 0 ARGS` in the background, its stdout lines read by a thread."""
 
     def __init__(self, *args, preexec_fn=None):
         self.p = subprocess.Popen([TOOL, "serve", "--port", "0", *map(str, args)], stdout=PIPE,
                                   stderr=subprocess.DEVNULL, text=True, preexec_fn=preexec_fn)
         self.q, self.lines = queue.Queue(), []
-        threading.Thread(target=lambda: [*map(self.q.put, self.p.stdout), self.q.put(None)],
-                         daemon=True).start()
+        threading.Thread(target=lambda: [*map(self.q.put, self.p.stdout), self.q.put(None)], daemon=True).start()
         try:
             self.port = int(self.wait_for(r"^listening on 127\.0\.0\.1:(\d+)$").group(1))
         except BaseException:
@@ -53,56 +50,46 @@ class Server:
             raise
         self.address = f"127.0.0.1:{self.port}"
 
-    def __enter__(self):
-        return self
-
     def __exit__(self, *exc):
         self.stop()
 
     def wait_for(self, pattern, timeout=LIMIT):
         end = time.monotonic() + timeout
         while True:
-            line = self.q.get(timeout=max(0, end - time.monotonic()))
-            assert line is not None, "the server ended"
-            self.lines.append(line.rstrip("\n"))
-            if re.search(pattern, self.lines[-1]):
-                return re.search(pattern, self.lines[-1])
+            self.lines.append(self.q.get(timeout=max(0, end - time.monotonic())))
+            assert self.lines[-1] is not None, "the server ended"
+            if match := re.search(pattern, self.lines[-1]):
+                return match
 
     def stop(self):
-        if self.p.poll() is None:
-            self.p.terminate()
+        self.p.terminate()
         try:
-            self.p.wait(LIMIT)
+            return self.p.wait(LIMIT)
         except subprocess.TimeoutExpired:
             self.p.kill()
-        return self.p.wait()
+            return self.p.wait()
 
     def connect(self, timeout=5):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
 
 def read_frame(sock):
-    """(type, payload) of the next frame from `sock`."""
+    """(type, payload) of the next frame from `sock`; fails on a closed socket."""
     def exactly(n):
         data = b""
         while len(data) < n:
-            data += sock.recv(n - len(data)) or b"!" * (1 << 30)  # closed: fails the unpack
+            data += sock.recv(n - len(data)) or b"!" * (1 << 30)
         return data
     length, kind, _, _ = struct.unpack("<IHBB", exactly(8))
     return kind, exactly(length)
 
 
-def dropped(sock, timeout):
-    """The server closes `sock` within `timeout` (what it still had queued is read)."""
+def drain(sock, timeout):
+    """Reads `sock` until the server closes it; socket.timeout if it is still held after `timeout`."""
     sock.settimeout(timeout)
-    try:
+    with contextlib.suppress(ConnectionResetError):
         while sock.recv(1 << 20):
             pass
-    except ConnectionResetError:
-        pass
-    except socket.timeout:
-        return False
-    return True
 
 
 def names(output):
@@ -131,137 +118,106 @@ class Case(unittest.TestCase):
         """Rows of (command line, exit status, whole stdout or None, part of stderr[, stdin])."""
         for cmd, code, out, err, *stdin in rows:
             with self.subTest(cmd):
-                r = run(*(shlex.split(cmd) if isinstance(cmd, str) else cmd),
-                        stdin=stdin[0] if stdin else None, **kw)
+                r = run(*(shlex.split(cmd) if isinstance(cmd, str) else cmd), stdin=(stdin or [None])[0], **kw)
                 self.assertEqual(r.returncode, code, r.stderr)
-                if out is not None:
-                    self.assertEqual(r.stdout, out)
+                self.assertEqual(r.stdout, r.stdout if out is None else out)
                 self.assertIn(err, r.stderr)
 
 
-def unknown(kind):
-    return "UNKNOWN_ERROR" if kind == "error" else "UNKNOWN_MESSAGE"
-
-
-CODES = {"error": "0 KT_OK 17 KTERR_SERVERFULL 0x11 KTERR_SERVERFULL 31 KTERR_AUTHFAILED "
-                  "5000 KTERR_USER 9 ? 30 ? -1 ? 4999 ? -2147483648 ?",
-         "message": "14 CONNECTED 29 CHALLENGECONNECTEMBEDDED 120 CONNECTIONERROR "
-                    "0x7e ALREADYCONNECTED 0 ? 13 ? 30 ? 119 ? 127 ? 65535 ?"}
-# Usage errors: exit 2, nothing on stdout, and the exact two lines on stderr.
-USAGE = [("", "ktutils", "A subcommand is required"),
-         ("frobnicate", "ktutils", "'frobnicate' is not a subcommand"),
-         ("--bogus crc", "ktutils", "unrecognized option '--bogus'"),
+CODES = {"error": "0 KT_OK 17 KTERR_SERVERFULL 0x11 KTERR_SERVERFULL 31 KTERR_AUTHFAILED 5000 KTERR_USER "
+                  "9 UNKNOWN_ERROR 30 UNKNOWN_ERROR -1 UNKNOWN_ERROR 4999 UNKNOWN_ERROR -2147483648 UNKNOWN_ERROR",
+         "message": f"14 {M}CONNECTED 29 {M}CHALLENGECONNECTEMBEDDED 120 {M}CONNECTIONERROR 0x7e {M}ALREADYCONNECTED "
+                    "0 UNKNOWN_MESSAGE 13 UNKNOWN_MESSAGE 30 UNKNOWN_MESSAGE 119 UNKNOWN_MESSAGE 127 UNKNOWN_MESSAGE "
+                    "65535 UNKNOWN_MESSAGE"}
+# Usage errors: exit 2, nothing on stdout, and these two lines on stderr.
+USAGE = [("", "ktutils", "A subcommand is required"), ("frobnicate", "ktutils", "'frobnicate' is not a subcommand"),
+         ("--bogus crc", "ktutils", "unrecognized option '--bogus'"), ("dump", "ktutils dump", "FILE is required"),
          ("crc --bogus", "ktutils crc", "unrecognized option '--bogus'"),
          ("name error 1 2", "ktutils name error", "extra operand '2'"),
-         ("dump", "ktutils dump", "FILE is required"),
          ("serve --port 99999", "ktutils serve", "Could not convert: --port = 99999"),
          ("connect 127.0.0.1:1 --version 1.2.3.4", "ktutils connect", "unrecognized option '--version'")]
 # More usage errors, each naming what is wrong.
-BAD_ARGS = [("name message 65536", "N"), ("name message -1", "N"), ("name message ping", "N"),
-            ("name error 2147483648", "N"), ("name error ''", "N"), ("name", ""), ("name colour 3", ""),
-            ("marker", ""), ("marker read", ""), ("marker erase x", ""), ("verify", ""),
-            ("verify --ui 0 x", "--ui"), ("verify --ui 5 x", "--ui"), ("verify --ui none x", "--ui"),
-            ("connect 127.0.0.1", "HOST:PORT"), ("connect 127.0.0.1:0", "HOST:PORT"),
-            ("connect 127.0.0.1:1 --form 23", "--form"),
+BAD_ARGS = [("name message 65536", "N"), ("name message -1", "N"), ("name message ping", "N"), ("name", ""),
+            ("name error 2147483648", "N"), ("name error ''", "N"), ("name colour 3", ""), ("marker", ""),
+            ("marker read", ""), ("marker erase x", ""), ("verify", ""), ("verify --ui 0 x", "--ui"),
+            ("verify --ui 5 x", "--ui"), ("verify --ui none x", "--ui"), ("connect 127.0.0.1", "HOST:PORT"),
+            ("connect 127.0.0.1:0", "HOST:PORT"), ("connect 127.0.0.1:1 --form 23", "--form"),
             ("connect 127.0.0.1:1 --protocol-version 1.2.3", "--protocol-version"),
             ("connect 127.0.0.1:1 --protocol-version 1.2.3.256", "--protocol-version"),
-            ("connect 127.0.0.1:1 --module 2a:3", "--module"),
+            ("connect 127.0.0.1:1 --module 2a:3", "--module"), ("marker write --info 2147483648 x", "--info"),
             ("connect 127.0.0.1:1 --password-file /nonexistent/pw", "/nonexistent/pw: No such file")]
 
 
 class Names(Case):
     def test_names_versions_and_usage_errors(self):
-        rows = [(f"name {kind} {number}", 1 if name == "?" else 0,
-                 (unknown(kind) if name == "?" else name if kind == "error" else M + name) + "\n", "")
+        rows = [(f"name {kind} {number}", int(name.startswith("UNKNOWN")), name + "\n", "")
                 for kind, table in CODES.items() for number, name in zip(*[iter(table.split())] * 2)]
-        rows += [(f"{cmd}", 2, "", f"{who}: {what}\nTry '{who} --help' for more information.\n")
-                 for cmd, who, what in USAGE]
+        rows += [(cmd, 2, "", f"{who}: {what}\nTry '{who} --help' for more information.\n") for cmd, who, what in USAGE]
         rows += [(cmd, 2, "", what) for cmd, what in BAD_ARGS] + [("version", 0, "0.0.0.3\n", "")]
-        if ENV("KTUTILS_PACKAGE_VERSION"):
-            rows.append(("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\n"
-                                         "protocol version 0.0.0.3\n", ""))
+        rows += [("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")] * bool(
+            ENV("KTUTILS_PACKAGE_VERSION"))
         self.table(rows)
-        help_text = run("--help").stdout
         for item in "crc marker verify dump serve connect name version 0 1 2 3".split():
-            self.assertRegex(help_text, rf"(?m)^  {item}\s+\S")
+            self.assertRegex(run("--help").stdout, rf"(?m)^  {item}\s+\S")
 
     def test_output_that_cannot_be_written_is_a_write_error(self):
         listing = run("crc", self.write("data", STREAM)).stdout
         with Server() as server:
-            for cmd in ["crc {}", "crc -c -", "marker write {}", "marker read {}", "marker check {}",
-                        "dump {}", "dump --json {}", "verify {}", "name error 0", "version",
-                        "--version", "--help", "crc --help", "connect " + server.address]:
+            for cmd in ["crc {}", "crc -c -", "marker write {}", "marker read {}", "marker check {}", "dump {}",
+                        "dump --json {}", "verify {}", "name error 0", "version", "--version", "--help", "crc --help",
+                        "connect " + server.address]:
                 with self.subTest(cmd), open("/dev/full", "w") as full:
                     r = run(*cmd.format(self.path("data")).split(), stdin=listing, stdout=full)
                     self.assertEqual(r.returncode, 3)
-                    self.assertTrue(r.stderr.endswith("ktutils: write error: No space left on device\n"),
-                                    r.stderr)
+                    self.assertTrue(r.stderr.endswith("ktutils: write error: No space left on device\n"), r.stderr)
 
 
 # Fields of the golden messages as dump shows them; the 32-bit value comes first on the wire.
 FIELDS = {"CONNECTED": "value32=0x01020304 modules=[00000001-00000002/0,00000003-00000004/255]",
-          "CONNECTEDDUAL": "value32=0x01020304 value16=48879 modules=[",
+          "CONNECTEDDUAL": "value32=0x01020304 value16=48879 modules=[", "CHALLENGE": "challenge=0x12345678",
           "CHALLENGECONNECT": 'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 '
                               "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]",
           "CHALLENGECONNECTEX": 'block1=000102030405060708090a0b0c0d0e0f string1="player" '
                                 "block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4",
-          "CHALLENGECONNECTEMBEDDED": "challenge=0x12345678 version=1.2.3.4 modules=",
-          "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]", "SERVERDENIED": "reason=9",
-          "BADVERSION": "version=1.2.3.4", "CHALLENGE": "challenge=0x12345678",
+          "CHALLENGECONNECTEMBEDDED": "challenge=0x12345678 version=1.2.3.4 modules=", "SERVERDENIED": "reason=9",
+          "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]", "BADVERSION": "version=1.2.3.4",
           "BADMODULE": "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]"}
-JSON_FIELDS = {"CONNECTEDDUAL": {"value16": 0xBEEF, "value32": 0x01020304},
-               "CHALLENGECONNECTDUAL": {"string2": "s3cret"},
-               "BADMODULE": {"modules": [{"id": "11111111-22222222", "version": 65538},
-                                         {"id": "aaaaaaaa-bbbbbbbb", "version": 7}]},
-               "CONNECTED": {"modules": [{"id": "00000001-00000002", "state": 0},
-                                         {"id": "00000003-00000004", "state": 255}]}}
 
 
 class Dump(Case):
     def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
         text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
         self.assertEqual((text.returncode, text.stderr, js.returncode), (0, "", 0))
-        offsets = list(itertools.accumulate(len(f) for f in F.values()))
+        offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]
         lines, objects = text.stdout.splitlines(), [json.loads(l) for l in js.stdout.splitlines()]
-        self.assertEqual([l.split()[0] for l in lines], [f"@{at}" for at in [0] + offsets[:-1]])
-        self.assertEqual([o["offset"] for o in objects], [0] + offsets[:-1])
-        self.assertEqual([o["type"] for o in objects], [struct.unpack_from("<H", f, 4)[0] for f in F.values()])
-        self.assertEqual([l.split()[1] for l in lines], [o["name"] for o in objects])
+        self.assertEqual([(l.split()[0], l.split()[1]) for l in lines], [(f"@{o['offset']}", o["name"]) for o in objects])
+        self.assertEqual([(o["offset"], o["type"]) for o in objects],
+                         [(at, struct.unpack_from("<H", f, 4)[0]) for at, f in zip(offsets, F.values())])
         by_name = {l.split()[1][len(M):]: l for l in lines}
         for name, fields in FIELDS.items():
             self.assertIn(fields, by_name[name], name)
-        self.assertEqual(by_name["PING"].split()[2:], [])
-        by_name = {o["name"][len(M):]: o for o in objects}
-        for name, fields in JSON_FIELDS.items():
-            self.assertEqual({k: by_name[name][k] for k in fields}, fields, name)
-        self.assertEqual(set(by_name["SHUTDOWN"]), {"offset", "type", "name"})
+        self.assertEqual((by_name["PING"].split()[2:], objects[-1]), ([], {"offset": offsets[-1], "type": 126,
+                                                                          "name": M + "ALREADYCONNECTED"}))
         self.assertEqual(run("dump", "-", stdin=STREAM).stdout.decode(), text.stdout)
 
     def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
-        good = run("dump", self.write("s", STREAM)).stdout
-        n = len(STREAM)
+        good, n = run("dump", self.write("s", STREAM)).stdout, len(STREAM)
         partial = frame(14, struct.pack("<IIIB", 7, 1, 2, 3) + b"\5\0\0\0")  # ends in the 2nd element
-        for data, args, code, out, err in [
-                (b"", [], 0, "", ""),
-                (STREAM + F["WriteChallengeConnect2"][:-1], [], 1, good, f"s: offset {n}: truncated"),
-                (STREAM + b"\4\0\0", [], 1, good, f"offset {n}: truncated message (3 bytes"),
-                (PING + frame(20, b"\0" * 4, form=5) + PING, [], 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
-                (PING + struct.pack("<IHBB", 0x7FFFFFFF, 14, 0, 0), [], 1, f"@0 {M}PING\n",
-                 "offset 8: malformed frame"),
-                (partial + PING, [], 1, f'@0 {M}CONNECTED value32=0x00000007 modules=[00000001-00000002/3] '
-                 f'error="payload ends inside a field"\n@{len(partial)} {M}PING\n',
-                 f"offset 0: {M}CONNECTED payload ends inside a field"),
-                (frame(300, b"ab"), [], 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
-                (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), [], 0,
-                 rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 string1="a\x0ab\"\x01" string2="" '
-                 "version=1.2.3.4 modules=[]\n", ""),
-                (frame(21, b"\1\0\0\0\xff\xfe\0ok\0\1\2\3\4"), ["--json"], 0,
-                 {"offset": 0, "type": 21, "name": M + "CHALLENGECONNECT", "challenge": 1,
-                  "string1": "\ufffd\ufffd", "string2": "ok", "version": "1.2.3.4", "modules": []}, "")]:
+        for data, code, out, err in [
+                (b"", 0, "", ""), (STREAM + CONNECT[:-1], 1, good, f"s: offset {n}: truncated"),
+                (STREAM + b"\4\0\0", 1, good, f"offset {n}: truncated message (3 bytes"),
+                (PING + frame(20, b"\0" * 4, form=5) + PING, 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
+                (PING + struct.pack("<IHBB", 0x7FFFFFFF, 14, 0, 0), 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
+                (partial + PING, 1, f'@0 {M}CONNECTED value32=0x00000007 modules=[00000001-00000002/3] error="payload '
+                 f'ends inside a field"\n@{len(partial)} {M}PING\n', f"offset 0: {M}CONNECTED payload ends inside a field"),
+                (frame(300, b"ab"), 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
+                (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), 0, rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 '
+                 r'string1="a\x0ab\"\x01" string2="" version=1.2.3.4 modules=[]' "\n", ""),
+                (frame(21, b"\1\0\0\0\xff\xfe\0ok\0\1\2\3\4"), 0, {"offset": 0, "type": 21, "challenge": 1, "string1":
+                 "\ufffd\ufffd", "string2": "ok", "version": "1.2.3.4", "modules": [], "name": M + "CHALLENGECONNECT"}, "")]:
             with self.subTest(out=out, err=err):
-                r = run("dump", self.write("s", data), *args)
-                shown = json.loads(r.stdout) if isinstance(out, dict) else r.stdout
-                self.assertEqual((r.returncode, shown), (code, out), r.stderr)
+                r = run("dump", self.write("s", data), *["--json"] * isinstance(out, dict))
+                self.assertEqual((r.returncode, json.loads(r.stdout) if isinstance(out, dict) else r.stdout), (code, out))
                 self.assertIn(err, r.stderr)
         for name, reason in [("absent", "No such file or directory"), ("", "Is a directory")]:
             r = run("dump", self.path(name))
@@ -269,8 +225,7 @@ class Dump(Case):
             self.assertRegex(r.stderr, f"^ktutils dump: {re.escape(self.path(name))}: .*{reason}")
 
     def test_long_streams_piped_and_cut_short_lose_no_frame_and_wait_for_nothing(self):
-        # 15-byte frames never align with the reader's 64 KiB pieces.
-        r = run("dump", self.write("s", frame(20, b"\1\2\3\4xyz") * 40000))
+        r = run("dump", self.write("s", frame(20, b"\1\2\3\4xyz") * 40000))  # frames across the 64 KiB reads
         self.assertEqual(r.stdout.count("\n"), 40000)
         self.assertTrue(r.stdout.endswith(f"@{15 * 39999} {M}CHALLENGE challenge=0x04030201 trailing=true\n"))
         # `dump big | head -1`: the write after the reader has gone ends the tool at once.
@@ -286,23 +241,19 @@ class Dump(Case):
         self.assertEqual(p.stdout.readline(), f"@0 {M}PING\n".encode())
         p.stdin.close()
         self.assertEqual(p.wait(LIMIT), 0)
-        p.stdout.close()
 
 
-FORMS = {21: "CHALLENGECONNECT", 22: "CHALLENGECONNECTDUAL", 27: "CHALLENGECONNECTEX",
-         28: "CHALLENGECONNECTDUALEX", 29: "CHALLENGECONNECTEMBEDDED"}
-HANDSHAKE = ["LOOKFORSERVER", "SERVERINFO", "BEGINCHALLENGE", "CHALLENGE", "CHALLENGECONNECT",
-             "CONNECTED", "PING", "KEEPALIVE", "SHUTDOWN", "SHUTDOWN"]
+HANDSHAKE = ["LOOKFORSERVER", "SERVERINFO", "BEGINCHALLENGE", "CHALLENGE", "CHALLENGECONNECT", "CONNECTED", "PING",
+             "KEEPALIVE", "SHUTDOWN", "SHUTDOWN"]
 
 
 class Serve(Case):
     def test_every_connect_form_completes_the_handshake_answered_in_its_kind(self):
         with Server("--module", "2a-1:3", "--clients", 5) as server:
-            for form, request in FORMS.items():
+            for form, request in {21: "", 22: "DUAL", 27: "EX", 28: "DUALEX", 29: "EMBEDDED"}.items():
                 r = run("connect", server.address, "--form", form, "--module", "2a-1:3")
-                self.assertEqual(r.returncode, 0, r.stderr)
                 answer = "CONNECTEDDUAL" if "DUAL" in request else "CONNECTED"
-                self.assertEqual(names(r.stdout), HANDSHAKE[:4] + [request, answer] + HANDSHAKE[6:])
+                self.assertEqual(names(r.stdout), HANDSHAKE[:4] + ["CHALLENGECONNECT" + request, answer] + HANDSHAKE[6:])
                 server.wait_for(r"closed: shut down by the client$")
             server.wait_for(r"^stopped$")  # by itself after its count of clients
             self.assertEqual(server.p.wait(LIMIT), 0)
@@ -310,42 +261,38 @@ class Serve(Case):
     def test_the_request_carries_the_issued_challenge_and_the_password_by_precedence(self):
         pw = self.write("pw", "from-file\r\nsecond line\n")
         with Server("--capacity", 3, "--module", "a-b:1", "--module", "c-d:2") as server:
-            for args, env, sent in [(["--password-file", pw, "--password", "t"], {"KTUTILS_PASSWORD": "e"},
-                                     "from-file"), ([], {"KTUTILS_PASSWORD": "from-env"}, "from-env"),
-                                    (["--password", "typed"], {"KTUTILS_PASSWORD": "e"}, "typed")]:
-                r = run("connect", server.address, *args, env=env)
+            for args, env, sent in [(["--password-file", pw, "--password", "t"], "e", "from-file"),
+                                    ([], "from-env", "from-env"), (["--password", "typed"], "e", "typed")]:
+                r = run("connect", server.address, *args, env={"KTUTILS_PASSWORD": env})
                 self.assertIn(f'string2="{sent}"', r.stdout, args)
             word = re.search(r"recv .*CHALLENGE challenge=(\S+)", r.stdout).group(1)
             self.assertRegex(r.stdout, rf"send .*CHALLENGECONNECT challenge={word} ")
             self.assertIn(f"challenge={word} ", server.wait_for(r"recv .*CHALLENGECONNECT .*typed").string)
-            info = [json.loads(l) for l in run("connect", server.address, "--json").stdout.splitlines() if "SERVERINFO" in l][0]
+            info = [json.loads(l) for l in run("connect", server.address, "--json").stdout.splitlines() if "INFO" in l][0]
             self.assertEqual((info["dir"], info["name"], info["value16"], info["moduleIds"]),
                              ("recv", M + "SERVERINFO", 3, ["0000000a-0000000b", "0000000c-0000000d"]))
 
     def test_each_refusal_ends_the_exchange_with_its_message(self):
-        for server_args, client_args, answer, stderr in [
-                (["--deny"], [], "SERVERDENIED reason=1", ""), (["--capacity", 0], [], "SERVERFULL", ""),
-                (["--protocol-version", "1.2.3.4"], ["--protocol-version", "1.2.3.5"],
-                 "BADVERSION version=1.2.3.4", ""),
-                (["--module", "2a-1:3", "--module", "5-6:1"], ["--module", "2a-1:4", "--module", "2a-1:3",
-                 "--module", "7-8:1"], "BADMODULE modules=[0000002a-00000001:4,00000007-00000008:1]",
-                 "2a-00000001:4")]:
-            with self.subTest(answer), Server(*server_args) as server:
-                r = run("connect", server.address, *client_args)
+        for server_args, client_args, answer, err, accepted in [
+                ("--deny", "", "SERVERDENIED reason=1", "", None), ("--capacity 0", "", "SERVERFULL", "", None),
+                ("--protocol-version 1.2.3.4", "--protocol-version 1.2.3.5", "BADVERSION version=1.2.3.4", "",
+                 "--protocol-version 1.2.3.4"), ("--module 2a-1:3 --module 5-6:1", "--module 2a-1:4 --module 2a-1:3 "
+                 "--module 7-8:1", "BADMODULE modules=[0000002a-00000001:4,00000007-00000008:1]", "2a-00000001:4",
+                 "--module 5-6:1 --module 2a-1:3")]:
+            with self.subTest(answer), Server(*server_args.split()) as server:
+                r = run("connect", server.address, *client_args.split())
                 self.assertEqual(r.returncode, 1, r.stderr)
-                self.assertTrue(r.stdout.endswith(f"{M}{answer}\n"), r.stdout)
-                self.assertNotIn("PING", r.stdout)
+                self.assertTrue(r.stdout.endswith(f"{M}{answer}\n") and "PING" not in r.stdout, r.stdout)
                 self.assertIn("refused the connection", r.stderr)
-                self.assertIn(stderr, r.stderr)
-        with Server("--protocol-version", "1.2.3.4") as server:
-            self.assertEqual(run("connect", server.address, "--protocol-version", "1.2.3.4").returncode, 0)
+                self.assertIn(err, r.stderr)
+                if accepted:
+                    self.assertEqual(run("connect", server.address, *accepted.split()).returncode, 0)
 
     def test_a_held_place_or_name_is_refused_until_the_holder_leaves(self):
-        for server_args, second, answer in [(["--capacity", 1], "bob", "SERVERFULL"),
-                                            ([], "alice", "ALREADYCONNECTED")]:
+        for server_args, second, answer in [(["--capacity", 1], "bob", "SERVERFULL"), ([], "alice", "ALREADYCONNECTED")]:
             with self.subTest(answer), Server(*server_args) as server:
-                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings",
-                                           "40", "--interval", "50"], stdout=PIPE, stderr=PIPE, text=True)
+                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings", "40",
+                                           "--interval", "50"], stdout=PIPE, stderr=PIPE, text=True)
                 server.wait_for(f"send .*{M}CONNECTED ")
                 r = run("connect", server.address, "--name", second)
                 self.assertEqual((r.returncode, names(r.stdout)[-1]), (1, answer))
@@ -355,13 +302,12 @@ class Serve(Case):
 
     def test_a_client_fails_in_bounded_time_on_a_dead_silent_or_broken_server(self):
         info, challenge, broke = frame(26, b"\1\0", form=1), frame(20, b"\1\2\3\4"), "broke the protocol: "
-        for answers, named in [(None, "refused"), ([], "no answer"),
-                               ([PING], broke + f"expected {M}SERVERINFO, got {M}PING"),
-                               ([frame(26, b"\1", form=1)], broke + f"damaged {M}SERVERINFO"),
-                               ([info, frame(20, b"\1\2")], broke + f"damaged {M}CHALLENGE"),
-                               ([info, challenge, frame(14, b"\1\2")], broke + f"damaged {M}CONNECTED"),
-                               ([info, challenge, frame(15, b"\1\0\0\0")], broke + f"damaged {M}CONNECTEDDUAL"),
-                               ([info, challenge, frame(122)], broke + f"damaged {M}SERVERDENIED")]:
+        for answers, named in [(None, "Connection refused"), ([], "no answer"), ([PING], f"expected {M}SERVERINFO, got {M}PING"),
+                               ([frame(26, b"\1", form=1)], f"damaged {M}SERVERINFO"),
+                               ([info, frame(20, b"\1\2")], f"damaged {M}CHALLENGE"),
+                               ([info, challenge, frame(14, b"\1\2")], f"damaged {M}CONNECTED"),
+                               ([info, challenge, frame(15, b"\1\0\0\0")], f"damaged {M}CONNECTEDDUAL"),
+                               ([info, challenge, frame(122)], f"damaged {M}SERVERDENIED")]:
             with self.subTest(named), socket.socket() as listener:
                 listener.bind(("127.0.0.1", 0))
                 address = "127.0.0.1:%d" % listener.getsockname()[1]
@@ -371,13 +317,11 @@ class Serve(Case):
                     threading.Thread(target=self.fake_server, args=(listener, answers), daemon=True).start()
                 r = run("connect", address, "--timeout", 1)
                 self.assertEqual(r.returncode, 3, r.stderr)
-                self.assertIn(named, r.stderr)
-                self.assertIn(address if answers is None else "", r.stderr)
+                self.assertIn((broke if answers else address + ": ") + named, r.stderr)
 
     @staticmethod
     def fake_server(listener, answers):
-        peer = listener.accept()[0]
-        with peer:
+        with listener.accept()[0] as peer:
             for reply in answers:
                 peer.recv(4096)
                 peer.sendall(reply)
@@ -401,40 +345,17 @@ class Serve(Case):
 def login(peer, name):
     """The handshake on a raw socket up to the server's answer to the request (its type)."""
     peer.sendall(LOOK + BEGIN)
-    read_frame(peer)
-    word = read_frame(peer)[1]
+    word = (read_frame(peer), read_frame(peer))[1][1]
     peer.sendall(frame(21, word + name.encode() + b"\0\0\0\0\0\3") + SHUTDOWN)
     return read_frame(peer)[0]
 
 
-# With these, each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
-MANY_MODULES = [a for i in range(200) for a in ("--module", f"{i + 1}-1:1")]
-SANITIZED = ENV("KTUTILS_SANITIZED")
-
-
 class ServeAbuse(Case):
-    def test_a_thousand_clients_at_once_all_connect(self):
-        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-        if hard != resource.RLIM_INFINITY and hard < 1100:
-            self.skipTest("the hard limit of open files is below 1100")
-        resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, 1100), hard))
-        with Server("--capacity", 1000, "--quiet") as server:
-            peers = [server.connect(LIMIT) for _ in range(1000)]
-            try:  # every request is in flight before any answer is read
-                for peer in peers:
-                    peer.sendall(LOOK + BEGIN)
-                words = [(read_frame(peer), read_frame(peer))[1][1] for peer in peers]
-                for i, (peer, word) in enumerate(zip(peers, words)):
-                    peer.sendall(frame(21, word + b"c%d\0\0\0\0\0\3" % i))
-                self.assertEqual({read_frame(peer)[0] for peer in peers}, {14})
-            finally:
-                [peer.close() for peer in peers]
-
     def test_flooding_clients_cannot_grow_the_server_and_a_reader_far_behind_gets_every_answer(self):
-        with Server("--timeout", 1, "--quiet", *MANY_MODULES) as server:
-            # Two send and never read; two ask to shut down first, then keep sending.
+        # With 200 modules each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
+        with Server("--timeout", 1, "--quiet", *(f"--module={i}-1:1" for i in range(1, 201))) as server:
             attackers = [server.connect() for _ in range(4)]
-            for a in attackers[2:]:
+            for a in attackers[2:]:  # two never read; two ask to shut down first, then keep sending
                 a.send(LOOK * 1000 + SHUTDOWN)
             [a.setblocking(False) for a in attackers]
             held, end = list(attackers), time.monotonic() + 2
@@ -452,12 +373,11 @@ class ServeAbuse(Case):
                 self.assertLess(peak_kib, 48 * 1024, "peak resident memory in KiB")
             for a in attackers:
                 a.setblocking(True)
-                self.assertTrue(dropped(a, 5), "an attacker still held after its timeout")
+                drain(a, 5)  # dropped after the timeout
                 a.close()
             with server.connect() as peer:  # 16 MiB of answers: past the socket and the queue
                 peer.sendall(LOOK * 10000 + PING)
-                kinds = [read_frame(peer)[0] for _ in range(10001)]
-            self.assertEqual(kinds, [26] * 10000 + [125])
+                self.assertEqual([read_frame(peer)[0] for _ in range(10001)], [26] * 10000 + [125])
 
     def test_connections_not_logging_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
         with Server("--login-timeout", 1, "--max-pending", 2) as server:
@@ -465,15 +385,14 @@ class ServeAbuse(Case):
             for p in pingers:
                 p.sendall(PING)
                 self.assertEqual(read_frame(p)[0], 125)
-            waiting = server.connect(0.5)
-            waiting.sendall(LOOK)
-            self.assertRaises(socket.timeout, waiting.recv, 1)  # waits in the backlog
-            for p in pingers:
-                self.assertTrue(dropped(p, 3))
-                p.close()
-            waiting.settimeout(5)
-            self.assertEqual(read_frame(waiting)[0], 26)
-            waiting.close()
+            with server.connect(0.5) as waiting:
+                waiting.sendall(LOOK)
+                self.assertRaises(socket.timeout, waiting.recv, 1)  # waits in the backlog
+                for p in pingers:
+                    drain(p, 3)
+                    p.close()
+                waiting.settimeout(5)
+                self.assertEqual(read_frame(waiting)[0], 26)
             server.wait_for(r"closed: not logged in in time$")
 
     @unittest.skipIf(SANITIZED, "UBSan's type checks open a pipe, which fails with no descriptor left")
@@ -491,8 +410,7 @@ class ServeAbuse(Case):
             [peer.close() for peer in crowd]
             self.assertEqual(run("connect", server.address, "--timeout", 5).returncode, 0)
             server.stop()
-            rest = [l for l in iter(server.q.get, None)]
-            self.assertEqual(sum("accepting paused" in l for l in server.lines + rest), 1, "one per episode")
+            self.assertEqual(sum("accepting paused" in l for l in server.lines + [*iter(server.q.get, None)]), 1)
 
     def test_sigterm_stops_the_server_promptly_even_when_nobody_reads_its_log(self):
         for clients in (1, 300):  # about 1 KiB of log each: 300 fill the pipe several times over
@@ -509,63 +427,59 @@ class ServeAbuse(Case):
             self.assertLess(time.monotonic() - start, 1.0, clients)  # 100 ms is the aim
 
 
-# Cases of coreutils' own sha*sum tests, run by GNU sha256sum and by `ktutils crc` on the same files:
-# (arguments, text of list "l" or of stdin when l is not an argument, other files than f and g).
-# {f} {g} and {name} are a file's digest, {bad} a wrong one, {tag} the algorithm, {z} {nul} junk.
+# Cases of coreutils' own sha*sum tests, run by GNU sha256sum and by `ktutils crc` on the same files: (arguments,
+# text of list "l", or of stdin where l is not an argument; extra files, each holding its name). {f} {g} {name}: a
+# file's digest ({G} upper case), {bad} a wrong one, {tag} the algorithm, {z} {nul} junk of a digest's length.
 ODD = ["a", " b", "*c", "dd", " "]
 SAME_AS_GNU = [
-    ("-c l", "{f}  f\n"), ("-c l", "{f}  f\r\n"), ("-c --strict l", "{f}  f\n\n"),
-    ("-c --strict l", "ERR\n{f}  f\n"), ("-c l", "ERR\n{f}  f\nbad\n{z}  f\n"), ("-c --status l", "{g}  f\n"),
-    ("-c --quiet l", "{f}  f\n"), ("-c --quiet l", "{g}  f\n"), ("-c l", "{g}  f\n{g}  f\ninvalid\n"),
-    ("-c --warn l", "{g}  f\n{g}  f\ninvalid\n"), ("-c -w l", "{f}  f\n{f}  g\n{f}  f\n"),
-    ("-c l", "{tag} (f) = {f}\n"), ("-c --status l", "{tag} (f) = {g}\n"), ("-c l", "{tag}(f)= {f}\n"),
-    ("-c l", "{tag} ("), ("-c l", "{nul}  f\n"), ("-c --ignore-missing l", "{f}  f\n{f}  f.missing\n"),
-    ("-c --quiet --ignore-missing l", "{f}  missing/f\n{f}  f\n"), ("-c --ignore-missing l", "{f}  missing\n"),
-    ("-c l", "{f}  nonexistent\n"), ("-c l m absent e", "{f}  f\nbad\n"),
+    ("-c l", "{f}  f\n"), ("-c l", "{f}  f\r\n"), ("-c --strict l", "{f}  f\n\n"), ("-c --strict l", "ERR\n{f}  f\n"),
+    ("-c l", "ERR\n{f}  f\nbad\n{z}  f\n"), ("-c --status l", "{g}  f\n"), ("-c --quiet l", "{f}  f\n"),
+    ("-c --quiet l", "{g}  f\n"), ("-c l", "{g}  f\n{g}  f\ninvalid\n"), ("-c --warn l", "{g}  f\n{g}  f\ninvalid\n"),
+    ("-c -w l", "{f}  f\n{f}  g\n{f}  f\n"), ("-c l", "{tag} (f) = {f}\n"), ("-c --status l", "{tag} (f) = {g}\n"),
+    ("-c l", "{tag}(f)= {f}\n"), ("-c l", "{tag} ("), ("-c l", "{nul}  f\n"), ("-c l", "{f}  nonexistent\n"),
+    ("-c --ignore-missing l", "{f}  f\n{f}  f.missing\n"), ("-c --ignore-missing l", "{f}  missing\n"),
+    ("-c --quiet --ignore-missing l", "{f}  missing/f\n{f}  f\n"), ("-c l m absent e", "{f}  f\nbad\n"),
     ("-c --status --warn l", "bad\n{bad}  f\n"), ("-c --warn --status l", "bad\n{bad}  f\n"),
-    ("--status --warn --ignore-missing -c l", "{bad}  nonexistent\n"),
-    ("-c --strict l", "x\ny\n{bad}  f\n{bad}  g\n{f}  absent\n{f}  gone\n"),
-    ("-c l", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n# a comment\n{f}  f\n"
-             "-----BEGIN PGP SIGNATURE-----\n\nxyz=\n"),
-    ("-c --strict l", " \\{f}  f\n\t{tag} (g) = {g}\n"), ("-c l", "{G} *g\n"), ("-c", "{f}  f\n"),
-    ("-c -", "{f}  f\n{f}  -\n"), ("-c", ""), ("", "data"),
+    ("--status --warn --ignore-missing -c l", "{bad}  nonexistent\n"), ("-c l", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n# a comment\n{f}  f\n"
+                                                                          "-----BEGIN PGP SIGNATURE-----\n\nxyz=\n"),
+    ("-c --strict l", "x\ny\n{bad}  f\n{bad}  g\n{f}  absent\n{f}  gone\n"), ("-c l", "{G} *g\n"), ("-c", "{f}  f\n"),
+    ("-c --strict l", " \\{f}  f\n\t{tag} (g) = {g}\n"), ("-c -", "{f}  f\n{f}  -\n"), ("-c", ""), ("", "data"),
     ("-c --strict l", "".join(f"{{{n}}}  {n}\n{{tag}} ({n}) = {{{n}}}\n" for n in ODD), ODD),
     ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[:4]), ODD[:4]),
     ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[1:4]), ODD[1:4]),
     ("-c l", "____not_all_hex_so_no_match_____ blah\n{f}  f\n"),
     ("-c l", "\\{a\\b}  a\\\\b\n\\{tag} (a\\nb) = {a\nb}\n{tag} (a\tb) = {a\tb}\n", ["a\\b", "a\nb", "a\tb"]),
-    ("-c l", "{tag} (abc (f) = abc) = {abc (f) = abc}\n", ["abc (f) = abc"]),
+    ("-c l", "{tag} (abc (f) = abc) = {abc (f) = abc}\n", ["abc (f) = abc"]), ("-t -b f --tag g", None),
     ([".\nfoo", ".\\foo", ".\rfoo"], None, [".\nfoo", ".\\foo", ".\rfoo"]),
-    (["--tag", "f", "test\n\\file"], None, ["test\n\\file"]), (["-z", "a\nb", "f"], None, ["a\nb"]),
-    ("-t -b f --tag g", None), ("--tag -c l", ""), ("--tag -t f", None), ("-z -c l", ""), ("-b -c l", ""),
-    ("--ignore-missing f", None), ("--strict f", None),
-    (["f", "no such", "it's", "a'$b", "a:b", "#c", "d#", "=", "{", "{e", "x\ny\tz", "\x1b[1m", "café",
-      os.fsdecode(b"\xff"), ""], None)]
+    (["--tag", "f", "test\n\\file"], None, ["test\n\\file"]),
+    (["-z", "a\nb", "f"], None, ["a\nb"]), ("--tag -c l", ""), ("--tag -t f", None), ("-z -c l", ""), ("-b -c l", ""),
+    ("--ignore-missing f", None), ("--strict f", None), (["f", "no such", "it's", "a'$b", "a:b", "#c", "d#", "=", "{",
+                                                          "{e", "x\ny\tz", "\x1b[1m", "café", os.fsdecode(b"\xff"), ""], None)]
 
 
 class Digests(dict):
     def __init__(self, folder, digest, tag):
-        super().__init__(bad=digest(b"not the contents"), tag=tag, nul="\0" * len(digest(b"")))
-        self.folder, self.digest, self["z"] = folder, digest, "z" * len(self["bad"])
+        super().__init__(bad=digest(b"not the contents"), tag=tag, nul="\0" * len(digest(b"")), z="z" * len(digest(b"")))
+        self.folder, self.digest = folder, digest
 
-    def __missing__(self, name):  # the digest of the file `name`, upper case for G
-        with open(os.path.join(self.folder, name.lower() if name == "G" else name), "rb") as f:
+    def __missing__(self, name):
+        with open(os.path.join(self.folder, name.lower()), "rb") as f:
             return self.digest(f.read()).upper() if name == "G" else self.digest(f.read())
 
 
 class Crc(Case):
     def side(self, program, digest, tag, args, text, files=()):
-        folder = tempfile.mkdtemp(dir=self.dir)
-        # g's Adler-32, dfecba89, holds every letter digit; the other files hold their names.
+        folder, stdin = tempfile.mkdtemp(dir=self.dir), None
+        # g's Adler-32, dfecba89, holds every letter digit.
         for name, data in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items():
             with open(os.path.join(folder, name), "wb") as f:
                 f.write(data)
-        h, stdin = Digests(folder, digest, tag), None
-        args = shlex.split(args) if isinstance(args, str) else args
-        for name in ("l", "m") if text is not None and "l" in args else ():
-            with open(os.path.join(folder, name), "w", newline="") as f:
-                f.write(text.format_map(h) if name == "l" else "{f}  g\n".format_map(h))
-        if text is not None and "l" not in args:
+        args, h = shlex.split(args) if isinstance(args, str) else args, Digests(folder, digest, tag)
+        if text is not None and "l" in args:
+            for name, content in {"l": text, "m": "{f}  g\n"}.items():
+                with open(os.path.join(folder, name), "w", newline="") as f:
+                    f.write(content.format_map(h))
+        elif text is not None:
             stdin = text.format_map(h).encode()
         # C.UTF-8: GNU shows UTF-8 names as they are only in a UTF-8 locale.
         r = subprocess.run([*program, *args], cwd=folder, capture_output=True, input=stdin, timeout=LIMIT,
@@ -574,50 +488,46 @@ class Crc(Case):
 
     @unittest.skipIf(shutil.which("sha256sum") is None, "GNU sha256sum is not installed: nothing to compare with")
     def test_output_warnings_and_status_match_sha256sum(self):
+        sha = lambda d: hashlib.sha256(d).hexdigest()
         for case in SAME_AS_GNU:
             with self.subTest(case):
-                sha = lambda d: hashlib.sha256(d).hexdigest()
                 gnu, out, err = self.side(["sha256sum"], sha, "SHA256", *case)
                 status, mine, mine_err = self.side([TOOL, "crc"], adler, "ADLER32", *case)
                 self.assertEqual(mine_err, err.replace(b"sha256sum", b"ktutils crc").replace(b"SHA256", b"ADLER32"))
-                for data in [b"", b"\xfe" * 188, b"data", b"not the contents", *(n.encode() for n in (case[2:] or [[]])[0])]:
+                for data in [b"", b"\xfe" * 188, b"data", b"not the contents", *(n.encode() for n in (*case, ())[2])]:
                     out = out.replace(sha(data).encode(), adler(data).encode())
                 self.assertEqual(mine, out.replace(b"SHA256", b"ADLER32"))
-                # Every ktutils command exits 2 on a usage error and 3 on an unreadable file; GNU says 1.
-                self.assertEqual((gnu, status), (1, 2 if b"--help" in mine_err else 3) if status > 1 else (status,) * 2)
+                # Every ktutils command exits 2 on a usage error, 3 on an unreadable file; GNU says 1 for both.
+                self.assertEqual((gnu, status), (1, 2 if b"--help" in err else 3) if status > 1 else (status, status))
 
     def test_checksums_equal_zlib_across_read_pieces_and_odd_list_lines_are_skipped(self):
         piece = 1 << 20  # the tool reads in pieces of this size; all 0xFF grows both sums fastest
         files = [self.write(f"f{n}", os.urandom(n)) for n in (0, 1, piece - 1, piece, piece + 1, 5 * piece + 3)]
         files.append(self.write("ff", b"\xff" * (piece + 5553)))
-        expected = "".join(f"{adler(self.read(p))}  {p}\n" for p in files)
-        self.assertEqual(run("crc", *files).stdout, expected)
+        self.assertEqual(run("crc", *files).stdout, "".join(f"{adler(self.read(p))}  {p}\n" for p in files))
         data = os.urandom(piece + 17)  # `-` twice: what remains of stdin the second time
         self.assertEqual(run("crc", "-", "-", stdin=data).stdout.decode(), f"{adler(data)}  -\n{adler(b'')}  -\n")
-        ok = f"{adler(b'abc')}  f\n"
         self.write("f", b"abc")
-        for line, shown in [(f"{adler(b'abc')}  f\0junk\n", ""), (ok[:10] + "f" * (64 << 10) + "\n", ""),
+        ok = f"{adler(b'abc')}  f\n"
+        for line, shown in [(ok[:-1] + "\0junk\n", ""), (ok[:10] + "f" * (64 << 10) + "\n", ""),
                             (ok[:10] + "f" * ((64 << 10) - 10) + "\n", "FAILED open or read")]:
             r = run("crc", "-c", "-w", self.write("list", line + ok), cwd=self.dir)
             self.assertIn(shown or ": 1: improperly formatted ADLER32 checksum line", r.stdout + r.stderr)
             self.assertTrue(r.stdout.endswith("f: OK\n"), r.stdout)
 
     def on_terminal(self, *args, term="xterm", interrupt=False):
-        """Runs `crc ARGS` with stderr on a pseudo-terminal: (status, stdout, what the terminal showed)."""
+        """`crc ARGS` with stderr on a pseudo-terminal: (status, stdout, what the terminal showed)."""
         controller, terminal = pty.openpty()
-        p = subprocess.Popen([TOOL, "crc", *args], stdout=PIPE, stderr=terminal, cwd=self.dir,
-                             env={**os.environ, "TERM": term})
+        p = subprocess.Popen([TOOL, "crc", *args], stdout=PIPE, stderr=terminal, cwd=self.dir, env={**os.environ,
+                                                                                                     "TERM": term})
         os.close(terminal)
         shown = b""
-        while select.select([controller], [], [], LIMIT)[0]:
-            try:
-                chunk = os.read(controller, 4096)
-            except OSError:  # EIO: the tool has gone and closed its end
-                break
-            shown += chunk
-            if interrupt and b"%" in shown:
-                p.send_signal(signal.SIGINT)
-                interrupt = False
+        with contextlib.suppress(OSError):  # EIO: the tool has gone and closed its end
+            while select.select([controller], [], [], LIMIT)[0] and (chunk := os.read(controller, 4096)):
+                shown += chunk
+                if interrupt and b"%" in shown:
+                    p.send_signal(signal.SIGINT)
+                    interrupt = False
         os.close(controller)
         return p.wait(LIMIT), p.stdout.read().decode(), shown
 
@@ -632,7 +542,7 @@ class Crc(Case):
                                        ("--progress small", "xterm", True, b"\r\x1b[K")]:
             status, out, shown = self.on_terminal(*args.split(), term=term)
             self.assertEqual((status, out), (0, f"{adler(bytes(sizes[args[-5:]]))}  {args[-5:]}\n"))
-            self.assertEqual((b"100%" in shown, b"\x1b" in shown, shown.endswith(end)), (drawn, end == b"\r\x1b[K", True))
+            self.assertEqual((b"100%" in shown, b"\x1b" in shown, shown.endswith(end)), (drawn, b"\x1b" in end, True))
         status, _, shown = self.on_terminal("huge", interrupt=True)
         self.assertEqual((status, shown[-4:]), (-signal.SIGINT, b"\r\x1b[K"))
         self.assertEqual(run("crc", self.path("large")).stderr, "")  # not on a pipe unless asked for
@@ -641,144 +551,131 @@ class Crc(Case):
 
 class Marker(Case):
     def test_write_read_and_check_markers_beside_files_worst_status_winning(self):
-        big, a = os.urandom(3 << 20 | 7), {}
-        for name, data in [("big", big), ("ok", b"ok"), ("stale", b"before"), ("bare", b"bare"), ("loop", b"")]:
+        files = {"big": os.urandom(3 << 20 | 7), "ok": b"ok", "stale": b"before", "ok2": b"ok", "f": b""}
+        for name, data in files.items():
             self.write(name, data)
-            a[name] = adler(data)
+        a, no, loop = {n: adler(d) for n, d in files.items()}, "No such file or directory", "Too many levels of symbolic links"
         os.mkdir(self.path("dir"))
-        os.mkdir(self.path("loop.crc"))
-        os.symlink("bare.crc", self.path("bare.crc"))  # a loop
-        no = "No such file or directory"
-        self.table([
-            ("marker write big ok stale", 0, f"big: marker written, {a['big']}\nok: marker written, {a['ok']}\n"
-                                             f"stale: marker written, {a['stale']}\n", ""),
-            ("marker write absent dir ok", 3, f"ok: marker written, {a['ok']}\n", f"absent: {no}"),
-            ("marker write dir", 3, "", "dir: not a regular file"),
-            ("marker write loop", 3, "", "loop.crc: cannot be opened for writing"),
-            ("marker write --info 2147483648 ok", 2, "", "--info"),
-            ("marker read loop", 1, "loop: no marker\n", ""), ("marker check loop", 1, "loop: MISSING (no marker)\n", ""),
-            ("marker read big ok", 0, f"big: {a['big']}\nok: {a['ok']}\n", ""), ("marker check big", 0, "big: OK\n", ""),
-            ("marker read bare", 3, "", "ktutils marker read: bare.crc: Too many levels of symbolic links"),
-            ("marker check bare", 3, "", "ktutils marker check: bare.crc: Too many levels of symbolic links"),
-            ("marker read loop absent", 3, "loop: no marker\n", f"absent: {no}")], cwd=self.dir)
-        self.assertFalse(os.path.exists(self.path("absent.crc")) or os.path.exists(self.path("dir.crc")))
-        self.assertEqual(self.read("big.crc"), struct.pack("<I", zlib.adler32(big)))
+        os.mkdir(self.path("ok2.crc"))  # a folder under a marker's name is no marker, and cannot be written
+        os.symlink("f.crc", self.path("f.crc"))
+        self.table([("marker write big ok stale", 0, f"big: marker written, {a['big']}\nok: marker written, {a['ok']}\n"
+                     f"stale: marker written, {a['stale']}\n", ""),
+                    ("marker write absent dir ok", 3, f"ok: marker written, {a['ok']}\n", f"absent: {no}"),
+                    ("marker write dir", 3, "", "dir: not a regular file"),
+                    ("marker write ok2", 3, "", "ok2.crc: cannot be opened for writing"),
+                    ("marker read ok2", 1, "ok2: no marker\n", ""), ("marker check ok2", 1, "ok2: MISSING (no marker)\n", ""),
+                    ("marker read big ok", 0, f"big: {a['big']}\nok: {a['ok']}\n", ""), ("marker check big", 0, "big: OK\n", ""),
+                    ("marker read f", 3, "", f"ktutils marker read: f.crc: {loop}"),
+                    ("marker check f", 3, "", f"ktutils marker check: f.crc: {loop}"),
+                    ("marker read ok2 absent", 3, "ok2: no marker\n", f"absent: {no}")], cwd=self.dir)
+        self.assertEqual((os.path.exists(self.path("absent.crc")), self.read("big.crc")), (False, bytes.fromhex(a["big"])[::-1]))
         self.write("stale", b"after!")
-        self.table([("marker check ok stale loop", 1, f"ok: OK\nstale: STALE (marker {a['stale']}, contents "
-                                                     f"{adler(b'after!')})\nloop: MISSING (no marker)\n", ""),
+        self.table([("marker check ok stale ok2", 1, f"ok: OK\nstale: STALE (marker {a['stale']}, contents "
+                                                    f"{adler(b'after!')})\nok2: MISSING (no marker)\n", ""),
                     ("marker check stale absent", 3, None, f"absent: {no}"),
                     ("marker write --info -1 ok", 0, f"ok: marker written, {a['ok']}, info -1\n", ""),
-                    ("marker write --info 2147483647 stale", 0,
-                     f"stale: marker written, {adler(b'after!')}, info 2147483647\n", "")], cwd=self.dir)
-        self.assertEqual(self.read("ok.crc"), struct.pack("<Ii", zlib.adler32(b"ok"), -1))
-        self.assertEqual(self.read("stale.crc"), struct.pack("<Ii", zlib.adler32(b"after!"), 2**31 - 1))
+                    ("marker write --info 2147483647 stale", 0, f"stale: marker written, {adler(b'after!')}, "
+                                                                "info 2147483647\n", "")], cwd=self.dir)
+        self.assertEqual((self.read("ok.crc"), self.read("stale.crc")),
+                         (struct.pack("<Ii", zlib.adler32(b"ok"), -1), struct.pack("<Ii", zlib.adler32(b"after!"), 2**31 - 1)))
         run("marker", "write", self.path("ok"))  # a plain write goes back to four bytes
         self.assertEqual(self.read("ok.crc"), struct.pack("<I", zlib.adler32(b"ok")))
 
     def test_a_marker_is_read_by_its_size_and_any_other_size_is_malformed(self):
-        data = self.write("d", b"zero")
-        checksum = struct.pack("<I", zlib.adler32(b"zero"))
-        for stored, size, code, shown in [(b"\0\0\0\0", 4, (0, 1), "00000000"), (checksum + b"\xff" * 4, 8, (0, 0), adler(b"zero")),
-                                          (b"", 0, (1, 1), ""), (checksum[:3], 3, (1, 1), ""),
-                                          (checksum + b"\0", 5, (1, 1), ""), (None, 5 << 30, (1, 1), "")]:
+        data, checksum = self.write("d", b"zero"), struct.pack("<I", zlib.adler32(b"zero"))
+        for stored, size, codes, shown in [(b"\0\0\0\0", 4, (0, 1), "00000000"), (checksum + b"\xff" * 4, 8, (0, 0),
+                                            adler(b"zero")), (b"", 0, (1, 1), ""), (checksum[:3], 3, (1, 1), ""),
+                                           (checksum + b"\0", 5, (1, 1), ""), (None, 5 << 30, (1, 1), "")]:
             with open(data + ".crc", "wb") as f:
                 f.write(stored) if stored is not None else f.truncate(size)
             read, check = run("marker", "read", data), run("marker", "check", data)
-            self.assertEqual((read.returncode, check.returncode), code, size)
+            self.assertEqual((read.returncode, check.returncode), codes, size)
             self.assertEqual(read.stdout, f"{data}: {shown or f'MALFORMED (marker of {size} bytes, not 4 or 8)'}\n")
-            if not shown:
-                self.assertEqual(check.stdout, read.stdout)
+            self.assertEqual(check.stdout, check.stdout if shown else read.stdout)
 
 
 class Session:
-    """One TCP connection written as captured packets (checksums zero: nobody checks them), 1 ms apart."""
+    """One TCP connection as captured packets, 1 ms apart; checksums are zero, as nobody checks them."""
 
     def __init__(self, v6=False, client_port=40000, isn=(1000, 0xFFFFFF00), handshake=True):
-        self.v6, self.ports, self.isn, self.packets = v6, (client_port, 7000), isn, []
+        self.v6, self.ports, self.isn, self.next, self.packets = v6, (client_port, 7000), isn, [isn[0] + 1, isn[1] + 1], []
         self.addr = [socket.inet_pton(socket.AF_INET6 if v6 else socket.AF_INET, a)
                      for a in (("::1", "::1") if v6 else ("127.0.0.1", "127.0.0.2"))]
-        self.next = [isn[0] + 1, isn[1] + 1]
         for d, seq, flags in ((0, isn[0], 2), (1, isn[1], 0x12), (0, isn[0] + 1, 0x10)) if handshake else ():
             self.packet(d, seq, flags)  # SYN, SYN+ACK, ACK
 
     def packet(self, d, seq, flags, payload=b"", snap=None):
         tcp = struct.pack("!HHIIBBHHH", self.ports[d], self.ports[1 - d], seq & 0xFFFFFFFF,
                           self.next[1 - d] & 0xFFFFFFFF if flags & 0x10 else 0, 5 << 4, flags, 65535, 0, 0) + payload
-        src, dst = self.addr[d], self.addr[1 - d]
         ip = (struct.pack("!IHBB", 6 << 28, len(tcp), 6, 64) if self.v6 else
-              struct.pack("!BBHHHBBH", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0)) + src + dst + tcp
-        self.packets.append((ip, snap))
+              struct.pack("!BBHHHBBH", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0))
+        self.packets.append((ip + self.addr[d] + self.addr[1 - d] + tcp, snap))
 
-    def at(self, d, offset, data, snap=None):
-        """A segment carrying `data` at stream `offset` of direction `d` (0: client to server)."""
+    def at(self, d, offset, data, snap=None, skip=0):
+        """A segment of direction `d` (0: client to server) carrying `data` at stream `offset`."""
         self.packet(d, self.isn[d] + 1 + offset, 0x18, data, snap)
+        self.next[d] += skip
 
     def send(self, d, data, cuts=()):
+        """`data` as the next bytes of direction `d`, split at the offsets in `cuts`."""
         start, bounds = self.next[d] - self.isn[d] - 1, [0, *cuts, len(data)]
-        [self.at(d, start + a, data[a:b]) for a, b in zip(bounds, bounds[1:])]
+        for a, b in zip(bounds, bounds[1:]):
+            self.at(d, start + a, data[a:b])
         self.next[d] += len(data)
 
 
-# Link type and the header before an IP packet (v: IP version).
-LINKS = {"ether": (1, lambda v: b"\2" * 12 + (b"\x86\xdd" if v == 6 else b"\x08\x00")),
-         "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
-         "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
-         "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}
-
-
 def capture(packets, link="ether", pcapng=True):
-    """The bytes of a capture file of `packets` ((ip, snap length or None) pairs)."""
-    linktype, header = LINKS[link]
+    """A capture file of (IP packet, snap length or None) pairs with the link type named."""
+    linktype, header = {"ether": (1, lambda v: b"\2" * 12 + (b"\x86\xdd" if v == 6 else b"\x08\x00")),
+                        "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
+                        "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
+                        "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}[link]
     out = (struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
            if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
     for i, (ip, snap) in enumerate(packets):
         us, data = 1700000000 * 10**6 + i * 1000, header(ip[0] >> 4) + ip
         cut = data[:len(header(4)) + snap] if snap else data
-        if not pcapng:
-            out += struct.pack("<IIII", us // 10**6, us % 10**6, len(cut), len(data)) + cut
-            continue
         padded = cut + b"\0" * (-len(cut) % 4)
-        out += struct.pack("<7I", 6, 32 + len(padded), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data))
-        out += padded + struct.pack("<I", 32 + len(padded))
+        out += (struct.pack("<7I", 6, 32 + len(padded), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data)) + padded +
+                struct.pack("<I", 32 + len(padded)) if pcapng else
+                struct.pack("<IIII", us // 10**6, us % 10**6, len(cut), len(data)) + cut)
     return out
 
 
-CONNECT, CHALLENGE = F["WriteChallengeConnect2"], F["WriteChallenge2"]
-N = len(CONNECT)
-# name: (how the session is built, link, IPv6, dump arguments, (connection, direction, offset, name or event)
-#        of each line, exit status). Sessions start with a handshake unless the name says they do not.
+N, HTTP = len(CONNECT), b"GET / HTTP/1.1\r\n\r\n"
+# name: (the session after its handshake, link, IPv6, dump arguments, (connection, direction, offset, message or
+# event) of each line shown, exit status); "no_handshake" in a name leaves the handshake out.
 CASES = {
     "frame_split_across_three_segments": (lambda s: (s.send(0, CONNECT, (3, 12)), s.send(1, F["WriteConnected2"])),
                                           "ether", 0, (), [(1, "c", 0, "CHALLENGECONNECT"), (1, "s", 0, "CONNECTED")], 0),
-    "retransmitted_bytes_are_shown_once": (lambda s: (s.at(0, 0, CONNECT[:20]), s.at(0, 0, CONNECT[:20]), s.at(0, 10, CONNECT[10:]),
-                                                      s.next.__setitem__(0, s.next[0] + N), s.send(0, PING)),
+    "retransmitted_bytes_are_shown_once": (lambda s: (s.at(0, 0, CONNECT[:20]), s.at(0, 0, CONNECT[:20]),
+                                                      s.at(0, 10, CONNECT[10:], skip=N), s.send(0, PING)),
                                            "sll", 0, (), [(1, "c", 0, "CHALLENGECONNECT"), (1, "c", N, "PING")], 0),
     "out_of_order_segment_waits_for_the_bytes_before_it": (
         lambda s: (s.at(0, 20, CONNECT[20:] + PING), s.send(1, CHALLENGE), s.at(0, 0, CONNECT[:20])), "raw", 1, (),
         [(1, "s", 0, "CHALLENGE"), (1, "c", 0, "CHALLENGECONNECT"), (1, "c", N, "PING")], 0),
-    "truncated_last_message_is_reported_not_decoded": (lambda s: (s.send(0, PING), s.send(0, CONNECT[:-3])), "sll2", 1, (),
-                                                       [(1, "c", 0, "PING"), (1, "c", 8, "truncated")], 1),
+    "truncated_last_message_is_reported_not_decoded": (lambda s: (s.send(0, PING), s.send(0, CONNECT[:-3])), "sll2", 1,
+                                                       (), [(1, "c", 0, "PING"), (1, "c", 8, "truncated")], 1),
     "gap_inside_a_message_loses_it_and_resumes_after_it": (lambda s: (s.at(0, 0, CONNECT[:12]), s.at(0, 20, CONNECT[20:] + PING)),
                                                            "null", 0, (), [(1, "c", 12, "gap"), (1, "c", N, "PING")], 1),
     "gap_over_a_header_stops_the_direction": (lambda s: (s.send(0, PING), s.at(0, 12, PING + CHALLENGE)), "ether", 1, (),
                                               [(1, "c", 0, "PING"), (1, "c", 8, "gap")], 1),
-    "bytes_cut_by_the_snap_length_are_a_gap": (lambda s: (s.at(0, 0, CONNECT, snap=50), s.next.__setitem__(0, s.next[0] + N),
-                                                          s.send(0, PING)), "ether", 0, (), [(1, "c", 10, "gap"), (1, "c", N, "PING")], 1),
+    "bytes_cut_by_the_snap_length_are_a_gap": (lambda s: (s.at(0, 0, CONNECT, snap=50, skip=N), s.send(0, PING)), "ether",
+                                               0, (), [(1, "c", 10, "gap"), (1, "c", N, "PING")], 1),  # snap: IP, TCP, 10
     "sequence_numbers_wrap_around": (lambda s: s.send(1, PING * 40 + CHALLENGE, (250, 262)), "ether", 0, (),
                                      [(1, "s", 8 * i, "PING") for i in range(40)] + [(1, "s", 320, "CHALLENGE")], 0),
-    "no_handshake_a_stream_seen_from_its_middle_is_not_framed": (lambda s: s.send(0, CONNECT), "ether", 0, ("--port", 7000),
-                                                                 [(1, "c", 0, "unframed")], 1),
+    "no_handshake_seen_from_its_middle_a_stream_is_not_framed": (lambda s: s.send(0, CONNECT), "ether", 0,
+                                                                 ("--port", 7000), [(1, "c", 0, "unframed")], 1),
     "no_handshake_nothing_is_shown_by_default": (lambda s: s.send(0, CONNECT), "ether", 0, (), [], 0),
-    "other_protocols_are_left_out_by_default": (lambda s: s.send(0, b"GET / HTTP/1.1\r\n\r\n"), "ether", 0, (), [], 0),
-    "port_shows_a_connection_whatever_it_carries": (lambda s: s.send(0, b"GET / HTTP/1.1\r\n\r\n"), "ether", 0,
-                                                    ("--port", 7000), [(1, "c", 0, "malformed")], 1)}
+    "other_protocols_are_left_out_by_default": (lambda s: s.send(0, HTTP), "ether", 0, (), [], 0),
+    "port_shows_a_connection_whatever_it_carries": (lambda s: s.send(0, HTTP), "ether", 0, ("--port", 7000),
+                                                    [(1, "c", 0, "malformed")], 1)}
 
 
 def make_capture(case, pcapng=True):
-    build, link, v6 = CASES[case][:3]
-    session = Session(v6=v6, handshake="no_handshake" not in case)
-    build(session)
-    return capture(session.packets, link, pcapng)
+    session = Session(v6=CASES[case][2], handshake="no_handshake" not in case)
+    CASES[case][0](session)
+    return capture(session.packets, CASES[case][1], pcapng)
 
 
 def record_session(test):
@@ -807,12 +704,11 @@ class Capture(Case):
                          "1700000000.004000 #1 client>server @8 truncated message (51 bytes, capture ends)"])
 
     def test_every_message_decodes_as_in_the_stream_dump_and_connections_are_numbered(self):
-        s = Session()
+        s, a, b = Session(), Session(client_port=40001), Session(client_port=40002)
         s.send(0, STREAM, cuts=range(7, len(STREAM), 61))
         reference = [json.loads(l) for l in run("dump", self.write("s", STREAM), "--json").stdout.splitlines()]
         self.assertEqual([{k: v for k, v in o.items() if k not in ("time", "connection", "dir")}
                           for o in self.dump(capture(s.packets))[2] if "dir" in o], reference)
-        a, b = Session(client_port=40001), Session(client_port=40002)
         a.send(0, PING)
         b.send(1, CHALLENGE)
         both = capture(a.packets + b.packets)
@@ -822,12 +718,9 @@ class Capture(Case):
 
     def test_serve_and_connect_capture_both_directions_and_a_damaged_file_is_an_error(self):
         for path in record_session(self)[1]:
-            status, lines, _ = self.dump(path)
-            self.assertEqual([(d, name) for _, d, _, name in lines], list(zip("cscscscscs", HANDSHAKE)))
-        data = make_capture("frame_split_across_three_segments")
-        r = run("dump", self.write("bad.pcapng", data[:-30]))
-        self.assertIn(M + "CHALLENGECONNECT", r.stdout)
-        self.assertNotEqual(r.returncode, 0)
+            self.assertEqual([(d, name) for _, d, _, name in self.dump(path)[1]], list(zip("cscscscscs", HANDSHAKE)))
+        r = run("dump", self.write("bad.pcapng", make_capture("frame_split_across_three_segments")[:-30]))
+        self.assertTrue(r.returncode and M + "CHALLENGECONNECT" in r.stdout, r)
         r = run("dump", self.write("bad.pcap", struct.pack("<I", 0xA1B2C3D4) + b"\0" * 5))
         self.assertEqual(r.returncode, 3)
         self.assertIn("bad.pcap", r.stderr)
@@ -842,29 +735,27 @@ def from_dump(o):
 
 
 EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"), "ktutils.trailing_bytes": ("trailing", True),
-           "ktutils.malformed_header": ("malformed", True)}  # expert info for a key of the dump's line
+           "ktutils.malformed_header": ("malformed", True)}  # expert info that stands for a key of dump's line
 
 
 def dissect(path, port=7000):
     """tshark with the dissector on `path`: one from_dump-like row per message."""
-    script = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "wireshark", "ktutils.lua")
-    r = subprocess.run(["tshark", "-X", f"lua_script:{script}", "-o", "tcp.reassemble_out_of_order:TRUE", "-o",
-                        f"ktutils.port:{port}", "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"],
-                       capture_output=True, text=True, timeout=LIMIT)
+    r = subprocess.run(["tshark", "-X", "lua_script:" + os.path.join(os.path.dirname(__file__), "..", "..", "tools",
+                        "wireshark", "ktutils.lua"), "-o", "tcp.reassemble_out_of_order:TRUE", "-o", f"ktutils.port:{port}",
+                        "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"], capture_output=True, text=True,
+                       timeout=LIMIT)
     assert r.returncode == 0 and "Lua" not in r.stderr, r.stderr
-    rows = []
+    rows, listed = [], lambda v: v if isinstance(v, list) else [v]
     for layers in (packet["_source"]["layers"] for packet in json.loads(r.stdout or "[]")):
-        for pdu in layers["ktutils"] if isinstance(layers["ktutils"], list) else [layers["ktutils"]]:
-            experts = pdu.get("_ws.expert", [])
-            fields = dict(EXPERTS[k] for e in (experts if isinstance(experts, list) else [experts]) for k in e if k in EXPERTS)
+        for pdu in listed(layers["ktutils"]):
+            fields = dict(EXPERTS[k] for e in listed(pdu.get("_ws.expert", [])) for k in e if k in EXPERTS)
             for key, value in pdu.items():
                 key = key[len("ktutils."):] if key.startswith("ktutils.") else "_tree"
                 if key in ("value32", "value16", "challenge", "reason"):
                     fields[key] = int(value, 0)
-                elif key in ("modules", "moduleIds"):
-                    fields[key] = value if isinstance(value, list) else [value]
                 elif key not in ("length", "channel", "form", "type", "name", "trailing") and not key.endswith("_tree"):
-                    fields[key] = value.replace(":", "") if key.startswith("block") else value
+                    fields[key] = listed(value) if key.startswith("module") else value.replace(":", "") if key.startswith(
+                        "block") else value
             rows.append((Decimal(layers["frame"]["frame.time_epoch"]), int(layers["tcp"]["tcp.stream"]) + 1,
                          "client>server" if int(layers["tcp"]["tcp.dstport"]) == port else "server>client",
                          int(pdu["ktutils.type"]), pdu["ktutils.name"], fields))
@@ -882,17 +773,17 @@ class Dissector(Case):
         port, files = record_session(self)
         for path in files:
             self.assertEqual(len(self.agree(path, port)), len(HANDSHAKE))
-        # Wireshark neither resumes after a gap nor tells a stream seen from its middle, and goes by
-        # port where dump leaves out what does not frame: those cases are dump's alone.
+        # Wireshark neither resumes after a gap nor tells a stream seen from its middle, and goes by port
+        # where dump leaves out what does not frame: those cases are dump's alone.
         for case, row in CASES.items():
             if row[4] and not {e[3] for e in row[4]} & {"gap", "unframed", "malformed"}:
                 with self.subTest(case):
                     self.agree(self.write("c.pcapng", make_capture(case)))
-        s = Session()
+        s = Session()  # every type, then damage shown as expert info
         s.send(0, b"".join(list(F.values())[:12]), cuts=(5, 40, 41))
         s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") +
                frame(20, b"\1\2\3\4xyz") + frame(20, b"\1\2") + frame(20, b"\0" * 4, form=5))
-        path = self.write("c.pcapng", capture(s.packets))  # every type, then damage shown as expert info
+        path = self.write("c.pcapng", capture(s.packets))
         dump = [from_dump(json.loads(l)) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l]
         dissected = dissect(path)
         self.assertEqual((len(dump), dissected[:-2]), (26, dump[:-1]))  # dump shows the short challenge as 0
@@ -900,13 +791,6 @@ class Dissector(Case):
 
 
 class Install(Case):
-    def commands(self):
-        """Every command path with its long options: {("crc",): {...}, ("marker", "write"): {...}, ...}."""
-        listed = lambda *path: re.findall(r"(?m)^  ([a-z]+)\s", run(*path, "--help").stdout)
-        paths = [(n, sub) for n in listed() for sub in listed(n)] + [(n,) for n in listed() if not listed(n)]
-        return {p: set(re.findall(r"(?m)^\s+(?:-\w, )?(--[a-z][a-z-]*)", run(*p, "--help").stdout)) - {"--help"}
-                for p in paths}
-
     def complete(self, *words):
         """What the bash completion offers for the last of `words` after ktutils."""
         r = subprocess.run(["bash", "-c", 'source "$1"; shift; COMP_WORDS=(ktutils "$@"); COMP_CWORD=$#; _ktutils; '
@@ -922,10 +806,12 @@ class Install(Case):
         self.assertEqual((r.returncode, r.stderr), (0, ""))
         page = re.sub(r"\s+", " ", r.stdout.replace("\u2010", "-"))
         self.assertIn(f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}", page)
-        commands = self.commands()
-        self.assertEqual(self.complete(""), {p[0] for p in commands} | {"--help", "--version"})
+        listed = lambda *path: re.findall(r"(?m)^  ([a-z]+)\s", run(*path, "--help").stdout)
+        paths = [(n, sub) for n in listed() for sub in listed(n)] + [(n,) for n in listed() if not listed(n)]
+        self.assertEqual(self.complete(""), {p[0] for p in paths} | {"--help", "--version"})
         self.assertEqual(self.complete("c"), {"crc", "connect"})
-        for path, options in commands.items():
+        for path in paths:
+            options = set(re.findall(r"(?m)^\s+(?:-\w, )?(--[a-z][a-z-]*)", run(*path, "--help").stdout)) - {"--help"}
             self.assertIn(" ".join(path), page)
             self.assertLessEqual(options - {"--password"}, set(re.findall(r"--[a-z][a-z-]*", page)), path)
             self.assertLessEqual(options, self.complete(*path, "--"), path)
@@ -942,36 +828,35 @@ class Verify(Case):
     def test_trusted_only_when_signed_under_a_trusted_root(self):
         fixture = lambda name: os.path.join(ENV("KTUTILS_SIGNATURE_FIXTURES"), name)
         self.assertTrue(os.path.exists(fixture("complete")), "the signature fixtures are incomplete")
-        ok, bad = f"{fixture('pe32-signed.exe')}: trusted\n", f"{fixture('pe32.exe')}: NOT trusted\n"
-        rows = [([fixture(n)], 1, f"{fixture(n)}: NOT trusted\n", "") for n in
+        ok, bad = f"{fixture('pe32-signed.exe')}: trusted\n", f"{fixture('pe32-signed.exe')}: NOT trusted\n"
+        rows = [([fixture(n)], 1, f"{fixture(n)}: NOT trusted\n") for n in
                 ("pe32.exe", "untrusted-signed.exe", "server-auth-signed.exe", "absent.exe")]
-        rows += [(["--roots", fixture(roots), fixture("pe32-signed.exe")], code, out, "") for roots, code, out in
-                 [("trusted-roots.pem", 0, ok), ("roots-dir", 0, ok), ("other-ca.pem", 1, ok.replace("trusted", "NOT trusted")),
-                  ("no-certs", 1, ok.replace("trusted", "NOT trusted")), ("absent.pem", 2, None)]]
-        rows += [([fixture("pe32plus-signed.exe")], 0, f"{fixture('pe32plus-signed.exe')}: trusted\n", ""),
-                 ([fixture("pe32-signed.exe"), fixture("pe32.exe")], 1, ok + bad, ""),
-                 (["--accept-provider-unknown", "--ui", "1", fixture("pe32.exe")], 1, bad, "")]
-        # The fixtures' own CA is the trusted root; --roots overrides it. The library gives no reason, nor does the tool.
-        self.table([(["verify", *args], *rest) for args, *rest in rows],
+        rows += [(["--roots", fixture(roots), fixture("pe32-signed.exe")], code, out) for roots, code, out in
+                 [("trusted-roots.pem", 0, ok), ("roots-dir", 0, ok), ("other-ca.pem", 1, bad), ("no-certs", 1, bad),
+                  ("absent.pem", 2, "")]]
+        rows += [([fixture("pe32plus-signed.exe")], 0, f"{fixture('pe32plus-signed.exe')}: trusted\n"),
+                 ([fixture("pe32-signed.exe"), fixture("pe32.exe")], 1, ok + f"{fixture('pe32.exe')}: NOT trusted\n"),
+                 (["--accept-provider-unknown", "--ui", "1", fixture("pe32.exe")], 1, None)]
+        # The fixtures' CA is the trusted root unless --roots names others; no reason is given, as the library gives none.
+        self.table([(["verify", *args], code, out, "") for args, code, out in rows],
                    env={"KTUTILS_TRUST_ROOTS": fixture("trusted-roots.pem")})
-
 
 
 class Memcheck(Case):
     @unittest.skipUnless(ENV("KTUTILS_VALGRIND"), "run by ctest where valgrind is installed")
     def test_one_shot_commands_neither_leak_nor_touch_bad_memory(self):
-        # memcheck's verdict is exit 99, which no row expects.
         vg = [ENV("KTUTILS_VALGRIND"), "--quiet", "--error-exitcode=99", "--leak-check=full",
-              "--errors-for-leak-kinds=definite,indirect"]
+              "--errors-for-leak-kinds=definite,indirect"]  # exit 99, which no row expects, on an error or a leak
         self.write("l", f"{adler(STREAM + PING[:3])}  d\n{adler(b'')}  d\nbad\n")
         self.write("d", STREAM + PING[:3])
         rows = [("name error 17", 0, "KTERR_SERVERFULL\n", ""), ("dump --json d", 1, None, "truncated"),
-                ("crc -c --strict l", 1, "d: OK\nd: FAILED\n", "improperly"),
-                ("marker write --info 3 d", 0, None, ""), ("marker check d", 0, "d: OK\n", "")]
+                ("crc -c --strict l", 1, "d: OK\nd: FAILED\n", "improperly"), ("marker write --info 3 d", 0, None, ""),
+                ("marker check d", 0, "d: OK\n", "")]
         if ENV("KTUTILS_CAPTURE_SUPPORT") == "1":
             self.write("c", make_capture("out_of_order_segment_waits_for_the_bytes_before_it"))
             rows.append(("dump c", 0, None, ""))
         self.table(rows, prefix=vg, cwd=self.dir)
+
 
 if __name__ == "__main__":
     unittest.main(warnings="ignore")  # not the unclosed pipes of the processes stopped on purpose
