@@ -64,8 +64,7 @@ class Server(contextlib.AbstractContextManager):
         return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
 
-def read_frame(sock):
-    """(type, payload) of the next frame from `sock`."""
+def read_frame(sock):  # (type, payload)
     data, need = b"", 8
     while len(data) < need:
         data += (piece := sock.recv(need - len(data)))
@@ -74,8 +73,7 @@ def read_frame(sock):
     return struct.unpack_from("<H", data, 4)[0], data[8:]
 
 
-def drain(sock, timeout):
-    """Reads `sock` until the server closes it; socket.timeout if it is still held after `timeout`."""
+def drain(sock, timeout):  # until the server closes `sock`; socket.timeout if it is held longer
     sock.settimeout(timeout)
     with contextlib.suppress(ConnectionResetError):
         while sock.recv(1 << 20):
@@ -140,8 +138,8 @@ class Names(Case):
         rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "")]  # parsed, not refused
         self.table(rows + [("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")]
                    * bool(ENV("KTUTILS_PACKAGE_VERSION")))
-        for item in "crc marker verify dump serve connect name version 0 1 2 3".split():  # commands and exit statuses
-            self.assertRegex(run("--help").stdout, rf"(?m)^  {item}\s+\S")
+        self.assertEqual(re.findall(r"(?m)^  (\w+)\s+\S", run("--help").stdout), "crc marker verify dump serve connect "
+                         "name version 0 1 2 3".split())  # the commands and exit statuses
 
     def test_output_that_cannot_be_written_is_a_write_error(self):
         listing = run("crc", self.write("data", STREAM)).stdout
@@ -156,32 +154,27 @@ class Names(Case):
 
 
 # Fields of the golden messages as dump shows them; the 32-bit value comes first on the wire.
-FIELDS = {"CONNECTED": "value32=0x01020304 modules=[00000001-00000002/0,00000003-00000004/255]",
-          "CONNECTEDDUAL": "value32=0x01020304 value16=48879 modules=[", "CHALLENGE": "challenge=0x12345678",
-          "CHALLENGECONNECT": 'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 '
-                              "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]",
-          "CHALLENGECONNECTEX": 'block1=000102030405060708090a0b0c0d0e0f string1="player" '
-                                "block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4",
-          "CHALLENGECONNECTEMBEDDED": "challenge=0x12345678 version=1.2.3.4 modules=", "SERVERDENIED": "reason=9",
-          "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]", "BADVERSION": "version=1.2.3.4",
-          "BADMODULE": "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]"}
+MODS, MODS_STATE = "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]", "modules=[00000001-00000002/0,00000003-00000004/255]"
+FIELDS = {"CONNECTED": "value32=0x01020304 " + MODS_STATE, "CONNECTEDDUAL": "value32=0x01020304 value16=48879 " + MODS_STATE,
+          "CHALLENGE": "challenge=0x12345678", "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]",
+          "CHALLENGECONNECT": f'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 {MODS}',
+          "CHALLENGECONNECTEX": 'challenge=0x12345678 block1=000102030405060708090a0b0c0d0e0f string1="player" '
+                                f"block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4 {MODS}",
+          "CHALLENGECONNECTEMBEDDED": f"challenge=0x12345678 version=1.2.3.4 {MODS}", "SERVERDENIED": "reason=9",
+          "BADVERSION": "version=1.2.3.4", "BADMODULE": MODS, "PING": None}
 
 
 class Dump(Case):
     def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
         text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
-        self.assertEqual((text.returncode, text.stderr, js.returncode), (0, "", 0))
         offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]
         lines, objects = text.stdout.splitlines(), [json.loads(l) for l in js.stdout.splitlines()]
         self.assertEqual([(l.split()[0], l.split()[1]) for l in lines], [(f"@{o['offset']}", o["name"]) for o in objects])
         self.assertEqual([(o["offset"], o["type"]) for o in objects],
                          [(at, struct.unpack_from("<H", f, 4)[0]) for at, f in zip(offsets, F.values())])
-        by_name = {l.split()[1][len(M):]: l for l in lines}
-        for name, fields in FIELDS.items():
-            self.assertIn(fields, by_name[name], name)
-        self.assertEqual((by_name["PING"].split()[2:], objects[-1]), ([], {"offset": offsets[-1], "type": 126,
-                                                                          "name": M + "ALREADYCONNECTED"}))
-        self.assertEqual(run("dump", "-", stdin=STREAM).stdout.decode(), text.stdout)
+        shown = {l.split()[1][len(M):]: (l.split(" ", 2) + [None])[2] for l in lines}
+        self.assertEqual({name: shown[name] for name in FIELDS}, FIELDS)
+        self.assertEqual((text.returncode, text.stderr, run("dump", "-", stdin=STREAM).stdout.decode()), (0, "", text.stdout))
 
     def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
         good, n = run("dump", self.write("s", STREAM)).stdout, len(STREAM)
@@ -260,43 +253,35 @@ class Serve(Case):
                 self.assertEqual(login(raw, "x", b"\0\0\0\0"), (122, b"\2"))
 
     def test_each_refusal_ends_the_exchange_with_the_first_rule_that_fails(self):
-        # Rules in order: denied, already connected, version, modules, capacity. Then a request that passes.
+        # Rules in order: denied, already connected, version, modules, capacity; "alice" holds a place meanwhile
+        # when the client's name is given. Then a request that passes, once alice has left.
         for server_args, client_args, answer, accepted in [
                 ("--deny --capacity 0", "--module 7-8:1", "SERVERDENIED reason=1", None),
+                ("", "--name alice --protocol-version 9.9.9.9", "ALREADYCONNECTED", "--name alice"),
                 ("--capacity 0 --protocol-version 1.20.255.0", "--protocol-version 1.20.255.1 --module 7-8:1",
-                 "BADVERSION version=1.20.255.0", None), ("--capacity 0", "", "SERVERFULL", None),
-                ("--protocol-version 1.20.255.0", "--protocol-version 1.20.255.1", "BADVERSION version=1.20.255.0",
-                 "--protocol-version 1.20.255.0"), ("--capacity 0 --module 1-1:1", "--module 1-1:2", "BADMODULE", None),
+                 "BADVERSION version=1.20.255.0", None),
+                ("--capacity 1", "--name bob", "SERVERFULL", "--name bob"), ("--capacity 0 --module 1-1:1", "--module 1-1:2",
+                                                                            "BADMODULE", None),
                 ("--module 2a-1:3 --module 5-6:1", "--module 2a-1:4 --module 2a-1:3 --module 7-8:1",
                  "BADMODULE modules=[0000002a-00000001:4,00000007-00000008:1]", "--module 5-6:1 --module 2a-1:3")]:
             with self.subTest(answer), Server(*server_args.split()) as server:
+                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings", "40", "--interval",
+                                           "50"], stdout=PIPE, stderr=PIPE, text=True) if "--name" in client_args else None
+                server.wait_for(f"send .*{M}CONNECTED ") if holder else None
                 r = run("connect", server.address, *client_args.split())
                 self.assertEqual(r.returncode, 1, r.stderr)
                 self.assertRegex(r.stdout, rf"{M}{re.escape(answer)}( .*)?\n$")
                 self.assertNotIn("PING", r.stdout)
                 self.assertTrue("refused the connection" in r.stderr and ("2a" not in answer or ":4" in r.stderr), r.stderr)
+                if holder:  # the holder's session went on to its end
+                    self.assertEqual((holder.wait(LIMIT), names(holder.stdout.read())[-1]), (0, "SHUTDOWN"))
                 if accepted:
                     self.assertEqual(run("connect", server.address, *accepted.split()).returncode, 0)
-
-    def test_a_held_place_or_name_is_refused_until_the_holder_leaves(self):
-        for server_args, second, answer in [(["--capacity", 1], "bob", "SERVERFULL"), ([], "alice", "ALREADYCONNECTED")]:
-            with self.subTest(answer), Server(*server_args) as server:
-                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings", "40",
-                                           "--interval", "50"], stdout=PIPE, stderr=PIPE, text=True)
-                server.wait_for(f"send .*{M}CONNECTED ")
-                r = run("connect", server.address, "--name", second, "--protocol-version", "9.9.9.9")  # name first
-                self.assertEqual((r.returncode, names(r.stdout)[-1]), (1, answer if second == "alice" else "BADVERSION"))
-                r = run("connect", server.address, "--name", second)
-                self.assertEqual((r.returncode, names(r.stdout)[-1]), (1, answer))
-                out, err = holder.communicate(timeout=LIMIT)
-                self.assertEqual((holder.returncode, names(out)[-1]), (0, "SHUTDOWN"), err)
-                self.assertEqual(run("connect", server.address, "--name", second).returncode, 0)
 
     def test_a_client_fails_in_bounded_time_on_a_dead_silent_or_broken_server(self):
         info, broke = frame(26, b"\1\0", form=1), "broke the protocol: "
         for answers, named in [(None, "Connection refused"), ([], "no answer"), ([PING], f"{broke}expected {M}SERVERINFO, "
-                               f"got {M}PING"), ([frame(26, b"\1", form=1)], f"{broke}damaged {M}SERVERINFO"),
-                               ([info, frame(20, b"\1\2")], f"{broke}damaged {M}CHALLENGE"),
+                               f"got {M}PING"), ([info, frame(20, b"\1\2")], f"{broke}damaged {M}CHALLENGE"),
                                ([info, frame(20, b"\1\2\3\4"), frame(15, b"\1\0\0\0")], f"{broke}damaged {M}CONNECTEDDUAL")]:
             with self.subTest(named), socket.socket() as listener:
                 listener.bind(("127.0.0.1", 0))
@@ -353,15 +338,13 @@ class ServeAbuse(Case):
     def test_connections_not_logging_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
         with Server("--login-timeout", 1, "--max-pending", 2) as server:
             pingers = [server.connect() for _ in range(2)]
-            for p in pingers:
+            for p in pingers:  # answered before logging in, holding both places
                 p.sendall(PING)
                 self.assertEqual(read_frame(p)[0], 125)
             with server.connect(0.5) as waiting:
                 waiting.sendall(LOOK)
                 self.assertRaises(socket.timeout, waiting.recv, 1)  # waits in the backlog
-                for p in pingers:
-                    drain(p, 3)
-                    p.close()
+                [drain(p, 3) for p in pingers]
                 waiting.settimeout(5)
                 self.assertEqual(read_frame(waiting)[0], 26)
             server.wait_for(r"closed: not logged in in time$")
@@ -468,9 +451,9 @@ class Crc(Case):
         files = [self.write(f"f{n}", os.urandom(n)) for n in (0, 1, piece - 1, piece, piece + 1, 5 * piece + 3)]
         files.append(self.write("ff", b"\xff" * (piece + 5553)))
         self.assertEqual(run("crc", *files).stdout, "".join(f"{adler(self.read(p))}  {p}\n" for p in files))
-        data, ok = os.urandom(piece + 17), f"{adler(b'abc')}  f\n"  # `-` twice: what remains of stdin the second time
-        self.assertEqual(run("crc", "-", "-", stdin=data).stdout.decode(), f"{adler(data)}  -\n{adler(b'')}  -\n")
+        data, ok = os.urandom(piece + 17), f"{adler(b'abc')}  f\n"  # `-` twice: what is left of stdin the second time
         self.write("f", b"abc")
+        self.assertEqual(run("crc", "-", "-", stdin=data).stdout.decode(), f"{adler(data)}  -\n{adler(b'')}  -\n")
         for line, shown in [(ok[:-1] + "\0junk\n", ""), (ok[:10] + "f" * (64 << 10) + "\n", ""),
                             (ok[:10] + "f" * ((64 << 10) - 10) + "\n", "FAILED open or read")]:
             r = run("crc", "-c", "-w", self.write("list", line + ok), cwd=self.dir)
@@ -624,19 +607,16 @@ class Capture(Case):
         r = run("dump", self.write("bad.pcap", struct.pack("<I", 0xA1B2C3D4) + b"\0" * 5))
         self.assertEqual((r.returncode, "bad.pcap" in r.stderr), (3, True))
 
-    def test_every_message_decodes_as_in_the_stream_dump_and_connections_are_numbered(self):
+    def test_every_message_decodes_as_in_the_stream_dump_and_connections_are_told_apart(self):
         s, a, b = Session(), Session(client_port=40001), Session(client_port=40002)
         s.send(0, STREAM, cuts=range(7, len(STREAM), 61))
         reference = [json.loads(l) for l in run("dump", self.write("s", STREAM), "--json").stdout.splitlines()]
         self.assertEqual([{k: v for k, v in o.items() if k not in ("time", "connection", "dir")}
                           for o in self.dump(capture(s.packets))[2]], reference)
         a.send(0, PING)
-        b.send(1, CHALLENGE)
-        both = self.write("both.pcapng", capture(a.packets + b.packets))
-        self.assertEqual([(o["connection"], o["client"]) for o in map(json.loads, run("dump", both, "--json").stdout
-                                                                      .splitlines()) if "client" in o],
-                         [(1, "127.0.0.1:40001"), (2, "127.0.0.1:40002")])
-        self.assertEqual([(o["connection"], o["name"]) for o in self.dump(both, "--connection", 2)[2]], [(2, M + "CHALLENGE")])
+        b.send(1, CHALLENGE)  # the second connection alone, which dump numbers 2
+        self.assertEqual([(o["connection"], o["name"]) for o in self.dump(capture(a.packets + b.packets), "--connection", 2)[2]],
+                         [(2, M + "CHALLENGE")])
 
     def test_serve_and_connect_capture_both_directions_of_their_session(self):
         files = self.path("server.pcapng"), self.path("client.pcapng")
@@ -653,8 +633,7 @@ EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"), "ktutils
            "ktutils.malformed_header": ("malformed", True)}  # expert info that stands for a key of dump's line
 
 
-def dissect(path, port=7000):
-    """tshark with the dissector on `path`: one row per message, as Dissector.agree makes them of dump's lines."""
+def dissect(path, port=7000):  # tshark with the dissector on `path`: a row per message, as Dissector.agree makes of dump's
     r = subprocess.run(["tshark", "-X", "lua_script:" + os.path.join(os.path.dirname(__file__), "..", "..", "tools",
                         "wireshark", "ktutils.lua"), "-o", "tcp.reassemble_out_of_order:TRUE", "-o", f"ktutils.port:{port}",
                         "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"], capture_output=True, text=True,
@@ -665,8 +644,7 @@ def dissect(path, port=7000):
         for pdu in listed(layers["ktutils"]):
             fields = dict(EXPERTS[k] for e in listed(pdu.get("_ws.expert", [])) for k in e if k in EXPERTS)
             for key, value in ((k[len("ktutils."):], v) for k, v in pdu.items() if k.startswith("ktutils.")):
-                if key in ("value32", "value16", "challenge", "reason"):
-                    value = int(value, 0)
+                value = int(value, 0) if key in ("value32", "value16", "challenge", "reason") else value
                 if key not in ("length", "channel", "form", "type", "name", "trailing") and not key.endswith("_tree"):
                     fields[key] = listed(value) if key.startswith("module") else value.replace(":", "") if key.startswith(
                         "block") else value
@@ -678,8 +656,7 @@ def dissect(path, port=7000):
 
 @unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed (Debian package tshark)")
 class Dissector(Case):
-    def agree(self, path, port=7000):
-        """tshark with the dissector shows what dump shows of `path`, field for field."""
+    def agree(self, path, port=7000):  # tshark with the dissector shows what dump shows of `path`, field for field
         dump = []
         for o in (json.loads(l) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l):
             fields = {k: [v if isinstance(v, str) else v["id"] + (f":{v['version']}" if "version" in v else f"/{v['state']}")
