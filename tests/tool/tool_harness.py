@@ -113,9 +113,9 @@ BAD_ARGS = "'name message 65536' N 'name message -1' N 'name message ping' N nam
            "--info 'connect 127.0.0.1:1 --password-file /nonexistent/pw' '/nonexistent/pw: No such file'"
 REFUSED = {"--protocol-version": "'' 1.2.3 1.2.3.4.5 1.2.3.256 1..2.3 1.2.3. .1.2.3 -1.2.3.4 +1.2.3.4 ' 1.2.3.4' "
                                  "'1.2.3.4 ' 0001.2.3.4 a.b.c.d", "--form": "23",
-           "--module": "2a-1 2a-1: 2a:3 2a-1:4294967296 2a-1:0x 2a-1:-3 2a-1:3:4 1:3 -1:3 1-:3 123456789-1:3 "
-                       "1-123456789:3 g-1:3 1-2-3:3", "HOST:PORT": "'' 127.0.0.1 127.0.0.1:0 localhost :4000 "
-                                                                  "localhost: ::1:4000 []:4000 host:65536 host:-1 host:4k"}
+           "--module": "2a-1 2a-1: 2a:3 2a-1:4294967296 2a-1:0x 2a-1:-3 2a-1:3:4 1:3 -1:3 1-:3 123456789-1:3 1-123456789:3 "
+                       "1-000000001:3 000000001-1:3 g-1:3 1-2-3:3",  # at most 8 hex digits a part, even leading zeros
+           "HOST:PORT": "'' 127.0.0.1 127.0.0.1:0 localhost :4000 localhost: ::1:4000 []:4000 host:65536 host:-1 host:4k"}
 
 
 class Names(Case):
