@@ -126,7 +126,7 @@ class Names(Case):
         rows += [(cmd, 2, "", what) for cmd, what in zip(*[iter(shlex.split(BAD_ARGS))] * 2)]
         rows += [(["connect", *(["127.0.0.1:1", f"{option}={value}"] if option[0] == "-" else [value])], 2, "", option)
                  for option, values in REFUSED.items() for value in shlex.split(values)]
-        rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "")]  # parsed, not refused
+        rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "ktutils connect: ::1:1: ")]  # parsed
         self.table(rows + [("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")]
                    * bool(ENV("KTUTILS_PACKAGE_VERSION")))
         self.assertEqual(re.findall(r"(?m)^  (\w+)\s+\S", run("--help").stdout), "crc marker verify dump serve connect "
