@@ -1,145 +1,666 @@
-"""Runs the ktutils tool for the tool tests: one-shot commands, and a
-reference server in the background that is always stopped afterwards.
+#!/usr/bin/env python3
+"""The ktutils tool (KTUTILS_TOOL) driven as its users drive it, one class of table-driven cases per command group:
+`tool_harness.py Crc` runs one. Servers listen on loopback only, and every process is bounded in time."""
+import contextlib, hashlib, itertools, json, os, pathlib, queue, re, resource, select, shlex, shutil, signal, socket, struct
+import subprocess, tempfile, threading, time, unittest, zlib
+from decimal import Decimal
 
-The tool is named by the KTUTILS_TOOL environment variable (ctest sets it).
-"""
-import os
-import re
-import queue
-import subprocess
-import tempfile
-import threading
-import time
-import unittest
-
-TOOL = os.environ.get("KTUTILS_TOOL", "ktutils")
-DATA_DIR = os.environ.get("KTUTILS_TEST_DATA_DIR",
-                          os.path.join(os.path.dirname(__file__), ".."))
-
-# Every process of a test ends within this many seconds or the test fails.
-TIME_LIMIT = 20
+TOOL, ENV, LIMIT = os.environ.get("KTUTILS_TOOL", "ktutils"), os.environ.get, 20  # LIMIT: seconds per process
+M, PIPE, SANITIZED = "KTMESSAGETYPE2_", subprocess.PIPE, os.environ.get("KTUTILS_SANITIZED")
+frame = lambda kind, payload=b"", form=0: struct.pack("<IHBB", len(payload), kind, 0, form) + payload  # noqa: E731
+adler = lambda data: f"{zlib.adler32(data):08x}"  # noqa: E731
 
 
-def run(*args, stdin=None, env=None, cwd=None):
-    """Runs `ktutils args...` and returns the CompletedProcess (text).
-
-    `env` adds to the environment rather than replacing it."""
-    environment = None if env is None else {**os.environ, **env}
-    return subprocess.run([TOOL, *map(str, args)], input=stdin, capture_output=True,
-                          timeout=TIME_LIMIT, text=not isinstance(stdin, bytes),
-                          env=environment, cwd=cwd)
+def run(*args, stdin=None, env=None, cwd=None, prefix=(), stdout=PIPE):
+    return subprocess.run([*prefix, TOOL, *map(str, args)], input=stdin, stdout=stdout, stderr=PIPE, cwd=cwd,
+                          timeout=LIMIT * (10 if prefix else 1), text=not isinstance(stdin, bytes),
+                          env={**os.environ, **(env or {})})
 
 
-def golden_frames():
-    """The 23 frames of tests/golden/messages.hex, by encoder name, in file order."""
-    frames, name = {}, None
-    with open(os.path.join(DATA_DIR, "golden", "messages.hex"), encoding="ascii") as f:
-        for line in f:
-            line = line.split("#", 1)[0].strip()
-            if not line:
-                continue
-            if line.startswith("["):
-                name = line.strip("[]")
-                frames[name] = bytearray()
-            else:
-                frames[name] += bytes.fromhex(line)
-    return {k: bytes(v) for k, v in frames.items()}
+with open(f"{ENV('KTUTILS_TEST_DATA_DIR', os.path.dirname(__file__) + '/..')}/golden/messages.hex", encoding="ascii") as _f:
+    _parts = re.split(r"^\[(\w+)\]$", _f.read(), flags=re.M)  # the golden frames of every encoder, in file order
+F = {name: bytes.fromhex("".join(l.split("#")[0] for l in body.splitlines())) for name, body in zip(_parts[1::2], _parts[2::2])}
+STREAM, CONNECT, CHALLENGE = b"".join(F.values()), F["WriteChallengeConnect2"], F["WriteChallenge2"]
+LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 
 
-class Server:
-    """`ktutils serve --port 0 ...` in the background; use as a context manager."""
+class Server(contextlib.AbstractContextManager):  # serve on a free port; its log lines read by a thread if `read`
 
-    def __init__(self, *args, preexec_fn=None):
-        self.args = [TOOL, "serve", "--port", "0", *map(str, args)]
-        self.preexec_fn = preexec_fn  # e.g. to lower the server's limits
-        self.process = None
-        self.port = None
-        self.lines = []
-
-    def __enter__(self):
-        self.process = subprocess.Popen(self.args, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True,
-                                        preexec_fn=self.preexec_fn)
-        # A reader thread, so that waiting for a line can time out.
-        self.queue = queue.Queue()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        first = self.readline()
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)$", first)
-        if not match:
-            self.stop()
-            raise AssertionError(f"server did not start: {first!r}")
-        self.port = int(match.group(1))
-        return self
+    def __init__(self, *args, preexec_fn=None, read=True):
+        self.p = subprocess.Popen([TOOL, "serve", "--port", "0", *map(str, args)], stdout=PIPE,
+                                  stderr=subprocess.DEVNULL, text=True, preexec_fn=preexec_fn)
+        if not select.select([self.p.stdout], [], [], LIMIT)[0]:
+            self.p.kill()  # silent: the line read below is empty and fails the test
+        self.port, self.q, self.lines = int(self.p.stdout.readline().rsplit(":", 1)[1]), queue.Queue(), []
+        self.address = f"127.0.0.1:{self.port}"
+        if read:
+            threading.Thread(target=lambda: [*map(self.q.put, self.p.stdout), self.q.put(None)], daemon=True).start()
 
     def __exit__(self, *exc):
         self.stop()
 
-    @property
-    def address(self):
-        return f"127.0.0.1:{self.port}"
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.queue.put(line.rstrip("\n"))
-        self.queue.put(None)
-
-    def readline(self, timeout=TIME_LIMIT):
-        try:
-            line = self.queue.get(timeout=timeout)
-        except queue.Empty:
-            raise AssertionError("server printed nothing in time") from None
-        if line is None:
-            raise AssertionError("server ended: " + self.process.stderr.read())
-        self.lines.append(line)
-        return line
-
-    def wait_for(self, pattern, timeout=TIME_LIMIT):
-        """Reads server lines until one matches `pattern`; returns it."""
-        deadline = time.monotonic() + timeout
+    def wait_for(self, pattern, timeout=LIMIT):
+        end = time.monotonic() + timeout
         while True:
-            line = self.readline(max(0.0, deadline - time.monotonic()))
-            if re.search(pattern, line):
-                return line
+            self.lines.append(self.q.get(timeout=max(0, end - time.monotonic())))
+            assert self.lines[-1] is not None, "the server ended"
+            if match := re.search(pattern, self.lines[-1]):
+                return match
 
     def stop(self):
-        if self.process is None:
-            return None
-        if self.process.poll() is None:
-            self.process.terminate()
+        self.p.terminate()
         try:
-            self.process.wait(timeout=TIME_LIMIT)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.reader.join(TIME_LIMIT)
-        self.process.stdout.close()
-        self.process.stderr.close()
-        return self.process.returncode
+            return self.p.wait(LIMIT)
+        finally:
+            self.p.kill()
+
+    def connect(self, timeout=5):
+        return socket.create_connection(("127.0.0.1", self.port), timeout=timeout)
 
 
-def connect(address, *args):
-    return run("connect", address, *args)
+def read_frame(sock):  # (type, payload)
+    data, need = b"", 8
+    while len(data) < need:
+        data += (piece := sock.recv(need - len(data)))
+        assert piece, "closed by the server"
+        need = 8 + struct.unpack_from("<I", data)[0] if len(data) >= 8 else 8
+    return struct.unpack_from("<H", data, 4)[0], data[8:]
 
 
-def start_connect(address, *args):
-    """A client in the background, for the cases that need one held open."""
-    return subprocess.Popen([TOOL, "connect", address, *map(str, args)],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+def drain(sock, timeout):  # until the server closes `sock`; socket.timeout if it is held longer
+    sock.settimeout(timeout)
+    with contextlib.suppress(ConnectionResetError):
+        while sock.recv(1 << 20):
+            pass
 
 
-class FileTestCase(unittest.TestCase):
-    """A test with a fresh folder of its own, removed afterwards."""
-
+class Case(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.addCleanup(self.dir.cleanup)
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
 
     def path(self, name):
-        return os.path.join(self.dir.name, name)
+        return os.path.join(self.dir, name)
 
     def write(self, name, data):
-        """Writes `data` (bytes) to `name` in the folder; returns its path."""
-        with open(self.path(name), "wb") as f:
-            f.write(data)
+        pathlib.Path(self.path(name)).write_bytes(data.encode() if isinstance(data, str) else data)
         return self.path(name)
+
+    def read(self, name):
+        return pathlib.Path(self.path(name)).read_bytes()
+
+    def table(self, rows, **kw):
+        """Rows of (command line, exit status, whole stdout or None, part of stderr or None for none[, stdin])."""
+        for cmd, code, out, err, *stdin in rows:
+            with self.subTest(cmd):
+                r = run(*(shlex.split(cmd) if isinstance(cmd, str) else cmd), stdin=(stdin or [None])[0], **kw)
+                self.assertEqual((r.returncode, r.stdout), (code, r.stdout if out is None else out), r.stderr)
+                self.assertIn(err, r.stderr) if err is not None else self.assertEqual(r.stderr, "")
+CODES = {"error": "0 KT_OK 17 KTERR_SERVERFULL 0x11 KTERR_SERVERFULL 31 KTERR_AUTHFAILED 5000 KTERR_USER 9 UNKNOWN_ERROR "
+                  "30 UNKNOWN_ERROR -1 UNKNOWN_ERROR 4999 UNKNOWN_ERROR -2147483648 UNKNOWN_ERROR",
+         "message": f"14 {M}CONNECTED 29 {M}CHALLENGECONNECTEMBEDDED 120 {M}CONNECTIONERROR 0x7e {M}ALREADYCONNECTED 0 "
+                    "UNKNOWN_MESSAGE 13 UNKNOWN_MESSAGE 30 UNKNOWN_MESSAGE 119 UNKNOWN_MESSAGE 127 UNKNOWN_MESSAGE 65535 UNKNOWN_MESSAGE"}
+# Usage errors: exit 2, nothing on stdout, and these two lines on stderr.
+USAGE = [("", "ktutils", "A subcommand is required"), ("frobnicate", "ktutils", "'frobnicate' is not a subcommand"),
+         ("--bogus crc", "ktutils", "unrecognized option '--bogus'"), ("dump", "ktutils dump", "FILE is required"),
+         ("crc --bogus", "ktutils crc", "unrecognized option '--bogus'"), ("name error 1 2", "ktutils name error",
+         "extra operand '2'"), ("serve --port 99999", "ktutils serve", "Could not convert: --port = 99999"),
+         ("connect 127.0.0.1:1 --version 1.2.3.4", "ktutils connect", "unrecognized option '--version'")]
+# More usage errors, each naming what is wrong, then values each option (or the HOST:PORT operand) refuses.
+BAD_ARGS = "'name message 65536' N 'name message -1' N 'name message ping' N name '' 'name error 2147483648' N " \
+           "\"name error ''\" N 'name colour 3' '' marker '' 'marker read' '' 'marker erase x' '' verify '' " \
+           "'verify --ui 0 x' --ui 'verify --ui 5 x' --ui 'verify --ui none x' --ui 'marker write --info 2147483648 x' " \
+           "--info 'connect 127.0.0.1:1 --password-file /nonexistent/pw' '/nonexistent/pw: No such file'"
+REFUSED = {"--protocol-version": "'' 1.2.3 1.2.3.4.5 1.2.3.256 1..2.3 1.2.3. .1.2.3 -1.2.3.4 +1.2.3.4 ' 1.2.3.4' "
+                                 "'1.2.3.4 ' 0001.2.3.4 a.b.c.d", "--form": "23",
+           "--module": "2a-1 2a-1: 2a:3 2a-1:4294967296 2a-1:0x 2a-1:-3 2a-1:3:4 1:3 -1:3 1-:3 123456789-1:3 1-123456789:3 "
+                       "1-000000001:3 000000001-1:3 g-1:3 1-2-3:3",  # at most 8 hex digits a part, even leading zeros
+           "HOST:PORT": "'' 127.0.0.1 127.0.0.1:0 localhost :4000 localhost: ::1:4000 []:4000 host:65536 host:-1 host:4k"}
+
+
+class Names(Case):
+    def test_names_versions_and_usage_errors(self):
+        rows = [(f"name {kind} {number}", int(name.startswith("UNKNOWN")), name + "\n", "")
+                for kind, table in CODES.items() for number, name in zip(*[iter(table.split())] * 2)]
+        rows += [(cmd, 2, "", f"{who}: {what}\nTry '{who} --help' for more information.\n") for cmd, who, what in USAGE]
+        rows += [(cmd, 2, "", what) for cmd, what in zip(*[iter(shlex.split(BAD_ARGS))] * 2)]
+        rows += [(["connect", *(["127.0.0.1:1", f"{option}={value}"] if option[0] == "-" else [value])], 2, "", option)
+                 for option, values in REFUSED.items() for value in shlex.split(values)]
+        rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "ktutils connect: ::1:1: ")]  # parsed
+        self.table(rows + [("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")]
+                   * bool(ENV("KTUTILS_PACKAGE_VERSION")))
+        self.assertEqual(re.findall(r"(?m)^  (\w+)\s+\S", run("--help").stdout), "crc marker verify dump serve connect "
+                         "name version 0 1 2 3".split())  # the commands and exit statuses
+
+    def test_output_that_cannot_be_written_is_a_write_error(self):
+        listing = run("crc", self.write("data", STREAM)).stdout
+        with Server() as server:
+            for cmd in ["crc {}", "crc -c -", "marker write {}", "marker read {}", "marker check {}", "dump {}",
+                        "dump --json {}", "verify {}", "name error 0", "version", "--version", "--help", "crc --help",
+                        "connect " + server.address]:
+                with self.subTest(cmd), open("/dev/full", "w") as full:
+                    r = run(*cmd.format(self.path("data")).split(), stdin=listing, stdout=full)
+                    self.assertEqual(r.returncode, 3)
+                    self.assertTrue(r.stderr.endswith("ktutils: write error: No space left on device\n"), r.stderr)
+
+
+# Fields of the golden messages as dump shows them; the 32-bit value comes first on the wire.
+MODS, MODS_STATE = "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]", "modules=[00000001-00000002/0,00000003-00000004/255]"
+FIELDS = {"CONNECTED": "value32=0x01020304 " + MODS_STATE, "CONNECTEDDUAL": "value32=0x01020304 value16=48879 " + MODS_STATE,
+          "CHALLENGE": "challenge=0x12345678", "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]",
+          "CHALLENGECONNECT": f'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 {MODS}',
+          "CHALLENGECONNECTEX": 'challenge=0x12345678 block1=000102030405060708090a0b0c0d0e0f string1="player" '
+                                f"block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4 {MODS}",
+          "CHALLENGECONNECTEMBEDDED": f"challenge=0x12345678 version=1.2.3.4 {MODS}", "SERVERDENIED": "reason=9",
+          "BADVERSION": "version=1.2.3.4", "BADMODULE": MODS, "PING": None}
+
+
+class Dump(Case):
+    def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
+        text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
+        offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]
+        lines, objects = text.stdout.splitlines(), [json.loads(l) for l in js.stdout.splitlines()]
+        self.assertEqual([(l.split()[0], o["offset"], o["type"], l.split()[1] == o["name"]) for l, o in zip(lines, objects)] +
+                         [len(lines), len(objects)], [(f"@{at}", at, struct.unpack_from("<H", f, 4)[0], True)
+                                                      for at, f in zip(offsets, F.values())] + [len(F)] * 2)
+        shown = {l.split()[1][len(M):]: (l.split(" ", 2) + [None])[2] for l in lines}
+        self.assertEqual({name: shown[name] for name in FIELDS}, FIELDS)
+        self.assertEqual((text.returncode, text.stderr, run("dump", "-", stdin=STREAM).stdout.decode()), (0, "", text.stdout))
+
+    def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
+        good, n = run("dump", self.write("s", STREAM)).stdout, len(STREAM)
+        partial = frame(14, struct.pack("<IIIB", 7, 1, 2, 3) + b"\5\0\0\0")  # ends in the 2nd element
+        for data, code, out, err in [
+                (b"", 0, "", ""), (STREAM + CONNECT[:-1], 1, good, f"s: offset {n}: truncated"), (STREAM + b"\4\0\0", 1, good,
+                                                                                              f"offset {n}: truncated message (3 bytes"),
+                (PING + frame(20, b"\0" * 4, form=5) + PING, 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
+                (PING + struct.pack("<IHBB", 0x7FFFFFFF, 14, 0, 0), 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
+                (partial + PING, 1, f'@0 {M}CONNECTED value32=0x00000007 modules=[00000001-00000002/3] error="payload '
+                 f'ends inside a field"\n@{len(partial)} {M}PING\n', f"offset 0: {M}CONNECTED payload ends inside a field"),
+                (frame(300, b"ab"), 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
+                (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), 0, rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 '
+                 r'string1="a\x0ab\"\x01" string2="" version=1.2.3.4 modules=[]' "\n", ""),
+                (frame(21, b"\1\0\0\0\xff\xfe\0ok\0\1\2\3\4"), 0, {"offset": 0, "type": 21, "challenge": 1, "string1":
+                 "\ufffd\ufffd", "string2": "ok", "version": "1.2.3.4", "modules": [], "name": M + "CHALLENGECONNECT"}, "")]:
+            with self.subTest(out=out, err=err):
+                r = run("dump", self.write("s", data), *["--json"] * isinstance(out, dict))
+                self.assertEqual((r.returncode, json.loads(r.stdout) if isinstance(out, dict) else r.stdout), (code, out))
+                self.assertIn(err, r.stderr) if err is not None else self.assertEqual(r.stderr, "")
+        for name, reason in [("absent", "No such file or directory"), ("", "Is a directory")]:
+            r = run("dump", self.path(name))
+            self.assertRegex(f"{r.returncode} {r.stderr}", f"^3 ktutils dump: {re.escape(self.path(name))}: .*{reason}")
+
+    def test_a_long_stream_loses_no_frame_between_reads(self):
+        r = run("dump", self.write("s", frame(20, b"\1\2\3\4xyz") * 40000))  # frames across the 64 KiB reads
+        self.assertEqual(r.stdout.count("\n"), 40000)
+        self.assertTrue(r.stdout.endswith(f"@{15 * 39999} {M}CHALLENGE challenge=0x04030201 trailing=true\n"))
+
+
+HANDSHAKE = ["LOOKFORSERVER", "SERVERINFO", "BEGINCHALLENGE", "CHALLENGE", "CHALLENGECONNECT", "CONNECTED", "PING",
+             "KEEPALIVE", "SHUTDOWN", "SHUTDOWN"]
+
+
+def names(output):  # of a client's send/recv lines, in order
+    return [l.split()[2][len(M):] for l in output.splitlines() if l.startswith(("send ", "recv "))]
+
+
+def login(peer, name, word=None):  # a raw handshake up to the server's answer; `word` spoils the challenge
+    peer.sendall(LOOK + BEGIN)
+    issued = (read_frame(peer), read_frame(peer))[1][1]
+    peer.sendall(frame(21, (word or issued) + name.encode() + b"\0\0\0\0\0\3") + SHUTDOWN)
+    return read_frame(peer)
+
+
+class Serve(Case):
+    def test_every_connect_form_completes_the_handshake_answered_in_its_kind(self):
+        with Server("--module", "0000002a-00000001:3") as server:  # any form of the same module
+            for form, request in {21: "", 22: "DUAL", 27: "EX", 28: "DUALEX", 29: "EMBEDDED"}.items():
+                r = run("connect", server.address, "--form", form, "--module", "2A-1:0x3")
+                self.assertEqual(names(r.stdout), HANDSHAKE[:4] + ["CHALLENGECONNECT" + request, "CONNECTED" + "DUAL" * (
+                    "DUAL" in request)] + HANDSHAKE[6:])
+                server.wait_for(r"closed: shut down by the client$")
+
+    def test_the_request_carries_the_issued_challenge_and_the_password_from_a_file_first(self):
+        with Server("--capacity", 3, "--module", "a-b:1", "--module", "c-d:2") as server:
+            r = run("connect", server.address, "--password-file", self.write("pw", "from-file\r\nline 2\n"), "--password", "t")
+            self.assertIn('string2="from-file"', r.stdout)
+            word = re.search(r"recv .*CHALLENGE challenge=(\S+)", r.stdout).group(1)  # the server logs the same word
+            self.assertRegex(r.stdout + server.wait_for(r"recv .*CHALLENGECONNECT .*from-file").string,
+                             rf"send .*CHALLENGECONNECT challenge={word} (.|\n)*recv .*CHALLENGECONNECT challenge={word} ")
+            info = [json.loads(l) for l in run("connect", server.address, "--json").stdout.splitlines() if "INFO" in l][0]
+            self.assertEqual((info["dir"], info["value16"], info["moduleIds"]), ("recv", 3, ["0000000a-0000000b", "0000000c-0000000d"]))
+            with server.connect() as raw:  # a request without the word the server issued
+                self.assertEqual(login(raw, "x", b"\0\0\0\0"), (122, b"\2"))
+
+    def test_each_refusal_ends_the_exchange_with_the_first_rule_that_fails(self):
+        # Rules in order: denied, already connected, version, modules, capacity; "alice" holds a place meanwhile
+        # when the client's name is given. Then a request that passes, once alice has left.
+        for server_args, client_args, answer, accepted in [
+                ("--deny --capacity 0", "--module 7-8:1", "SERVERDENIED reason=1", None),
+                ("", "--name alice --protocol-version 9.9.9.9", "ALREADYCONNECTED", "--name alice"),
+                ("--capacity 0 --protocol-version 1.20.255.0", "--protocol-version 1.20.255.1 --module 7-8:1",
+                 "BADVERSION version=1.20.255.0", None),
+                ("--capacity 1", "--name bob", "SERVERFULL", "--name bob"), ("--capacity 0 --module 1-1:1", "--module 1-1:2",
+                                                                            "BADMODULE", None),
+                ("--module 2a-1:3 --module 5-6:1", "--module 2a-1:4 --module 2a-1:3 --module 7-8:1",
+                 "BADMODULE modules=[0000002a-00000001:4,00000007-00000008:1]", "--module 5-6:1 --module 2a-1:3")]:
+            with self.subTest(answer), Server(*server_args.split()) as server:
+                holder = subprocess.Popen([TOOL, "connect", server.address, "--name", "alice", "--pings", "40", "--interval",
+                                           "50"], stdout=PIPE, stderr=PIPE, text=True) if "--name" in client_args else None
+                holder and server.wait_for(f"send .*{M}CONNECTED ")
+                r = run("connect", server.address, *client_args.split())
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertRegex(r.stdout, rf"{M}{re.escape(answer)}( .*)?\n$")
+                self.assertNotIn("PING", r.stdout)
+                self.assertTrue("refused the connection" in r.stderr and ("2a" not in answer or ":4" in r.stderr), r.stderr)
+                if holder:  # the holder's session went on to its end
+                    self.assertEqual((holder.wait(LIMIT), names(holder.stdout.read())[-1]), (0, "SHUTDOWN"))
+                if accepted:
+                    self.assertEqual(run("connect", server.address, *accepted.split()).returncode, 0)
+
+    def test_a_client_fails_in_bounded_time_on_a_dead_silent_or_broken_server(self):
+        for answer, named in [(None, "Connection refused"), (b"", "no answer"), (PING, f"expected {M}SERVERINFO, got {M}PING"),
+                              (frame(26, b"\1", form=1), f"damaged {M}SERVERINFO")]:
+            with self.subTest(named), socket.socket() as listener:
+                listener.bind(("127.0.0.1", 0))
+                if answer is not None:  # a server that accepts (and answers the first request) but never more
+                    listener.listen()
+                    threading.Thread(target=lambda: answer and listener.accept()[0].sendall(answer), daemon=True).start()
+                r = run("connect", "127.0.0.1:%d" % listener.getsockname()[1], "--timeout", 1)
+                self.assertEqual(r.returncode, 3, r.stderr)
+                self.assertIn(named, r.stderr)
+
+
+class ServeAbuse(Case):
+    def test_malformed_flooding_or_far_behind_clients_cannot_hold_or_grow_the_server(self):
+        # With 200 modules each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
+        with Server("--timeout", 1, *(f"--module={i}-1:1" for i in range(1, 201))) as server:
+            with server.connect() as raw:
+                raw.sendall(frame(17, form=9))  # form 9: no writer makes it
+                self.assertEqual(raw.recv(64), b"")
+            server.wait_for(r"closed: malformed stream$")
+            attackers = [server.connect() for _ in range(4)]
+            for i, a in enumerate(attackers):  # two never read; two ask to shut down first, then keep sending
+                a.send(LOOK * 1000 + SHUTDOWN * (i > 1))
+                a.setblocking(False)
+            end = time.monotonic() + 2
+            while time.monotonic() < end:
+                for a in attackers:
+                    with contextlib.suppress(BlockingIOError, ConnectionError):
+                        a.send(LOOK * 4096)
+                time.sleep(0.001)
+            with open(f"/proc/{server.p.pid}/status") as f:  # a sanitizer's shadow memory swamps the server's own
+                self.assertLess(int(f.read().split("VmHWM:")[1].split()[0]) * (not SANITIZED), 48 << 10, "peak KiB")
+            for a in attackers:
+                a.setblocking(True)
+                drain(a, 5)  # dropped after the timeout
+            with server.connect() as peer:  # 16 MiB of answers, past the socket and the queue: every one comes
+                peer.sendall(LOOK * 10000 + PING)
+                self.assertEqual([read_frame(peer)[0] for _ in range(10001)], [26] * 10000 + [125])
+
+    def test_connections_not_logging_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
+        with Server("--login-timeout", 1, "--max-pending", 2) as server:
+            pingers = [server.connect() for _ in range(2)]
+            for p in pingers:  # answered before logging in, holding both places
+                p.sendall(PING)
+                self.assertEqual(read_frame(p)[0], 125)
+            with server.connect(0.5) as waiting:
+                waiting.sendall(LOOK)
+                self.assertRaises(socket.timeout, waiting.recv, 1)  # waits in the backlog
+                [drain(p, 3) for p in pingers]
+                waiting.settimeout(5)
+                self.assertEqual(read_frame(waiting)[0], 26)
+            server.wait_for(r"closed: not logged in in time$")
+
+    @unittest.skipIf(SANITIZED, "UBSan's type checks open a pipe, which fails with no descriptor left")
+    def test_no_descriptor_left_pauses_accepting_without_spinning_and_serving_resumes(self):
+        def cpu():
+            with open(f"/proc/{server.p.pid}/stat") as f:
+                return sum(map(int, f.read().rsplit(")", 1)[1].split()[11:13])) / os.sysconf("SC_CLK_TCK")
+        with Server("--quiet", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))) as server:
+            crowd = [server.connect() for _ in range(32)]
+            server.wait_for(r"^accepting paused: accept: Too many open files$", timeout=5)
+            before = cpu()
+            time.sleep(1)
+            self.assertLess(cpu() - before, 0.3, "busy accept loop")
+            [peer.close() for peer in crowd]
+            self.assertEqual(run("connect", server.address, "--timeout", 5).returncode, 0)
+            server.stop()
+            self.assertEqual(sum("accepting paused" in l for l in server.lines + [*iter(server.q.get, None)]), 1)
+
+    def test_sigterm_stops_the_server_promptly_even_when_nobody_reads_its_log(self):
+        for clients in (1, 300):  # about 1 KiB of log each: 300 fill the pipe several times over
+            with Server(read=False) as server:
+                for i in range(clients):
+                    with server.connect() as peer:
+                        self.assertEqual(login(peer, "x")[0], 14)
+                start = time.monotonic()
+                server.p.send_signal(signal.SIGTERM)
+                self.assertEqual(server.p.wait(LIMIT), 0)
+                self.assertLess(time.monotonic() - start, 1.0, clients)  # 100 ms is the aim
+
+
+# Cases of coreutils' own sha*sum tests, run by GNU sha256sum and by `ktutils crc` on the same files: (arguments,
+# text of list "l", or of stdin where l is not an argument; extra files, each holding its name). {f} {g} {name}: a
+# file's digest ({G} upper case), {bad} a wrong one, {tag} the algorithm, {z} {nul} junk of a digest's length.
+ODD = ["a", " b", "*c", "dd", " "]
+SAME_AS_GNU = [
+    ("-c l", "{f}  f\n"), ("-c l", "{f}  f\r\n"), ("-c --strict l", "{f}  f\n\n"), ("-c --strict l", "ERR\n{f}  f\n"),
+    ("-c l", "ERR\n{f}  f\nbad\n{z}  f\n"), ("-c --status l", "{g}  f\n"), ("-c --quiet l", "{f}  f\n"), ("-c --quiet l", "{g}  f\n"),
+    ("-c l", "{g}  f\n{g}  f\ninvalid\n"), ("-c --warn l", "{g}  f\n{g}  f\ninvalid\n"), ("-c -w l", "{f}  f\n{f}  g\n{f}  f\n"),
+    ("-c l", "{tag} (f) = {f}\n"), ("-c --status l", "{tag} (f) = {g}\n"), ("-c l", "{tag}(f)= {f}\n"), ("-c l", "{tag} ("),
+    ("-c l", "{nul}  f\n"), ("-c l", "{f}  nonexistent\n"), ("-c --ignore-missing l", "{f}  f\n{f}  f.missing\n"),
+    ("-c --ignore-missing l", "{f}  missing\n"), ("-c --quiet --ignore-missing l", "{f}  missing/f\n{f}  f\n"),
+    ("-c l m absent e", "{f}  f\nbad\n"), ("-c --status --warn l", "bad\n{bad}  f\n"), ("-c --warn --status l", "bad\n{bad}  f\n"),
+    ("--status --warn --ignore-missing -c l", "{bad}  nonexistent\n"), ("-c l", "{G} *g\n"), ("-c", "{f}  f\n"),
+    ("-c l", "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA256\n\n# a comment\n{f}  f\n-----BEGIN PGP SIGNATURE-----\n\nx=\n"),
+    ("-c --strict l", "x\ny\n{bad}  f\n{bad}  g\n{f}  absent\n{f}  gone\n"), ("-c --strict l", " \\{f}  f\n\t{tag} (g) = {g}\n"),
+    ("-c -", "{f}  f\n{f}  -\n"), ("-c", ""), ("", "data"), ("-c l", "____not_all_hex_so_no_match_____ blah\n{f}  f\n"),
+    ("-c --strict l", "".join(f"{{{n}}}  {n}\n{{tag}} ({n}) = {{{n}}}\n" for n in ODD), ODD),
+    ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[:4]), ODD[:4]), ("-c --strict l", "".join(f"{{{n}}} {n}\n" for n in ODD[1:4]), ODD[1:4]),
+    ("-c l", "\\{a\\b}  a\\\\b\n\\{tag} (a\\nb) = {a\nb}\n{tag} (a\tb) = {a\tb}\n", ["a\\b", "a\nb", "a\tb"]),
+    ("-c l", "{tag} (abc (f) = abc) = {abc (f) = abc}\n", ["abc (f) = abc"]), ("-t -b f --tag g", None), ("--tag -t f", None),
+    ([".\nfoo", ".\\foo", ".\rfoo"], None, [".\nfoo", ".\\foo", ".\rfoo"]), (["-z", "a\nb", "f"], None, ["a\nb"]),
+    (["--tag", "f", "test\n\\file"], None, ["test\n\\file"]), ("--tag -c l", ""), ("-z -c l", ""), ("-b -c l", ""),
+    ("--ignore-missing f", None), ("--strict f", None), (["f", "no such", "it's", "a'$b", "a:b", "#c", "d#", "=", "{", "{e",
+                                                          "x\ny\tz", "\x1b[1m", "café", os.fsdecode(b"\xff"), ""], None)]
+
+
+class Digests(dict):
+    def __init__(self, folder, digest, tag):
+        super().__init__(bad=digest(b"not the contents"), tag=tag, nul="\0" * len(digest(b"")), z="z" * len(digest(b"")))
+        self.folder, self.digest = folder, digest
+
+    def __missing__(self, name):
+        digest = self.digest(pathlib.Path(self.folder, name.lower()).read_bytes())
+        return digest.upper() if name == "G" else digest  # G: g's digest in upper case
+
+
+class Crc(Case):
+    def side(self, program, digest, tag, args, text, files=()):
+        self.dir = tempfile.mkdtemp(dir=self.dir)  # g's Adler-32, dfecba89, holds every letter digit
+        for name, data in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items():
+            self.write(name, data)
+        args, h, stdin = shlex.split(args) if isinstance(args, str) else args, Digests(self.dir, digest, tag), None
+        if text is not None and "l" in args:
+            self.write("l", text.format_map(h)), self.write("m", "{f}  g\n".format_map(h))
+        elif text is not None:
+            stdin = text.format_map(h).encode()
+        # C.UTF-8: GNU shows UTF-8 names as they are only in a UTF-8 locale.
+        r = subprocess.run([*program, *args], cwd=self.dir, capture_output=True, input=stdin, timeout=LIMIT,
+                           env={**os.environ, "LC_ALL": "C.UTF-8"})
+        self.dir = os.path.dirname(self.dir)
+        return r.returncode, r.stdout, r.stderr
+
+    @unittest.skipIf(shutil.which("sha256sum") is None, "GNU sha256sum is not installed: nothing to compare with")
+    def test_output_warnings_and_status_match_sha256sum(self):
+        sha = lambda d: hashlib.sha256(d).hexdigest()
+        for case in SAME_AS_GNU:
+            with self.subTest(case):
+                gnu, out, err = self.side(["sha256sum"], sha, "SHA256", *case)
+                status, mine, mine_err = self.side([TOOL, "crc"], adler, "ADLER32", *case)
+                self.assertEqual(mine_err, err.replace(b"sha256sum", b"ktutils crc").replace(b"SHA256", b"ADLER32"))
+                for data in [b"", b"\xfe" * 188, b"data", b"not the contents", *(n.encode() for n in (*case, ())[2])]:
+                    out = out.replace(sha(data).encode(), adler(data).encode())
+                self.assertEqual(mine, out.replace(b"SHA256", b"ADLER32"))
+                # Every ktutils command exits 2 on a usage error, 3 on an unreadable file; GNU says 1 for both.
+                self.assertEqual((gnu, status), (1, 2 if b"--help" in err else 3) if status > 1 else (status, status))
+
+    def test_standard_input_sums_as_zlib_does_and_odd_list_lines_are_skipped(self):
+        # Past the 1 MiB pieces the tool reads, in bytes that grow both sums fastest; `-` again: what stdin has left.
+        data, ok = b"\xff" * ((1 << 20) + 5553), f"{adler(b'abc')}  f\n"
+        self.assertEqual(run("crc", "-", "-", stdin=data).stdout.decode(), f"{adler(data)}  -\n{adler(b'')}  -\n")
+        self.write("f", b"abc")
+        for line, shown in [(ok[:-1] + "\0junk\n", ""), (ok[:10] + "f" * (64 << 10) + "\n", ""),
+                            (ok[:10] + "f" * ((64 << 10) - 10) + "\n", "FAILED open or read")]:
+            r = run("crc", "-c", "-w", self.write("list", line + ok), cwd=self.dir)
+            self.assertIn(shown or ": 1: improperly formatted ADLER32 checksum line", r.stdout + r.stderr)
+            self.assertTrue(r.stdout.endswith("f: OK\n"), r.stdout)
+
+class Marker(Case):
+    def test_write_read_and_check_markers_beside_files_worst_status_winning(self):
+        files = {"big": os.urandom(3 << 20 | 7), "ok": b"ok", "stale": b"before", "ok2": b"ok", "loop": b""}
+        a, no = {n: adler(d) for n, d in files.items() if self.write(n, d)}, "No such file or directory"  # each file written
+        for n, stored in [(0, b""), (3, b"abc"), (4, b"\0" * 4), (5, b"\0" * 5), (8, struct.pack("<Ii", zlib.adler32(b"m"), -1)), (9, b"")]:
+            self.write(f"m{n}", b"m"), self.write(f"m{n}.crc", stored)
+        os.truncate(self.path("m9.crc"), 5 << 30)  # refused by its size, not read
+        os.mkdir(self.path("dir")), os.mkdir(self.path("ok2.crc"))  # a folder under a marker's name is no marker, nor writable
+        os.symlink("loop.crc", self.path("loop.crc"))
+        bad = "".join(f"m{n}: MALFORMED (marker of {n if n < 9 else 5 << 30} bytes, not 4 or 8)\n" for n in (0, 3, 5, 9))
+        w = lambda n, d=None: f"{n}: marker written, {d or a[n]}\n"  # noqa: E731
+        self.table([("marker write big ok stale", 0, w("big") + w("ok") + w("stale"), ""),
+                    ("marker write absent dir ok", 3, w("ok"), f"absent: {no}"), ("marker write dir", 3, "", "dir: not a regular file"),
+                    ("marker write ok2", 3, "", "ok2.crc: cannot be opened for writing"), ("marker read ok2", 1, "ok2: no marker\n", ""),
+                    ("marker check ok2", 1, "ok2: MISSING (no marker)\n", ""), ("marker check big", 0, "big: OK\n", ""),
+                    ("marker read big ok", 0, f"big: {a['big']}\nok: {a['ok']}\n", ""),
+                    ("marker read loop", 3, "", "ktutils marker read: loop.crc: Too many levels of symbolic links"),
+                    ("marker check loop", 3, "", "ktutils marker check: loop.crc: Too many levels of symbolic links"),
+                    ("marker read ok2 absent", 3, "ok2: no marker\n", f"absent: {no}"), ("marker check m8", 0, "m8: OK\n", ""),
+                    ("marker read m4 m8", 0, f"m4: 00000000\nm8: {adler(b'm')}\n", ""), ("marker check m4", 1, None, ""),
+                    ("marker read m0 m3 m5 m9", 1, bad, ""), ("marker check m0 m3 m5 m9", 1, bad, "")], cwd=self.dir)
+        self.assertEqual((os.path.exists(self.path("absent.crc")), self.read("big.crc")), (False, bytes.fromhex(a["big"])[::-1]))
+        self.write("stale", b"after!")
+        self.table([("marker check ok stale ok2", 1, f"ok: OK\nstale: STALE (marker {a['stale']}, contents "
+                                                    f"{adler(b'after!')})\nok2: MISSING (no marker)\n", ""),
+                    ("marker check stale absent", 3, None, f"absent: {no}"),
+                    ("marker write --info -1 ok", 0, w("ok", a["ok"] + ", info -1"), "")], cwd=self.dir)
+        self.assertEqual(self.read("ok.crc"), struct.pack("<Ii", zlib.adler32(b"ok"), -1))  # eight bytes, then four again
+        run("marker", "write", self.path("ok"))
+        self.assertEqual(self.read("ok.crc"), struct.pack("<I", zlib.adler32(b"ok")))
+
+
+class Session:
+    """One TCP connection as captured packets, 1 ms apart; checksums are zero, as nobody checks them."""
+
+    def __init__(self, v6=False, client_port=40000, isn=(1000, 0xFFFFFF00), handshake=True):
+        self.v6, self.ports, self.isn, self.next, self.packets = v6, (client_port, 7000), isn, [isn[0] + 1, isn[1] + 1], []
+        self.addr = [socket.inet_pton(socket.AF_INET6, "::1")] * 2 if v6 else [socket.inet_aton(f"127.0.0.{i}") for i in (1, 2)]
+        for d, seq, flags in ((0, isn[0], 2), (1, isn[1], 0x12), (0, isn[0] + 1, 0x10)) if handshake else ():
+            self.packet(d, seq, flags)  # SYN, SYN+ACK, ACK
+
+    def packet(self, d, seq, flags, payload=b"", snap=None):
+        tcp = struct.pack("!HHIIBBHHH", self.ports[d], self.ports[1 - d], seq & 0xFFFFFFFF,
+                          self.next[1 - d] & 0xFFFFFFFF if flags & 0x10 else 0, 5 << 4, flags, 65535, 0, 0) + payload
+        ip = (struct.pack("!IHBB", 6 << 28, len(tcp), 6, 64) if self.v6 else
+              struct.pack("!BBHHHBBH", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0))
+        self.packets.append((ip + self.addr[d] + self.addr[1 - d] + tcp, snap))
+
+    def at(self, d, offset, data, snap=None, skip=0):  # a segment of direction `d` (0: client) at stream `offset`
+        self.packet(d, self.isn[d] + 1 + offset, 0x18, data, snap)
+        self.next[d] += skip
+
+    def send(self, d, data, cuts=()):  # the next bytes of direction `d`, split at `cuts`
+        bounds = [0, *cuts, len(data)]
+        for a, b in zip(bounds, bounds[1:]):
+            self.at(d, self.next[d] - self.isn[d] - 1 + a, data[a:b])
+        self.next[d] += len(data)
+
+
+def capture(packets, link="ether", pcapng=True):  # a capture file of (IP packet, snap length or None) pairs
+    linktype, header = {"ether": (1, lambda v: b"\2" * 12 + (b"\x86\xdd" if v == 6 else b"\x08\x00")),
+                        "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
+                        "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
+                        "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}[link]
+    out = (struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
+           if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
+    for i, (ip, snap) in enumerate(packets):
+        us, data = 1700000000 * 10**6 + i * 1000, header(ip[0] >> 4) + ip
+        cut = data[:len(header(4)) + snap] if snap else data
+        pad = cut + b"\0" * (-len(cut) % 4)
+        out += (struct.pack("<7I", 6, 32 + len(pad), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data)) + pad +
+                struct.pack("<I", 32 + len(pad)) if pcapng else struct.pack("<4I", us // 10**6, us % 10**6, len(cut),
+                                                                             len(data)) + cut)
+    return out
+
+
+N, HTTP = len(CONNECT), b"GET / HTTP/1.1\r\n\r\n"
+# name: (link, IPv6, dump arguments, exit status, "direction offset:message or event" of each line shown, the
+# session after its handshake); "no_handshake" in a name leaves the handshake out.
+CASES = {
+    "frame_split_across_three_segments": ("ether", 0, (), 0, "c0:CHALLENGECONNECT s0:CONNECTED",
+                                          lambda s: (s.send(0, CONNECT, (3, 12)), s.send(1, F["WriteConnected2"]))),
+    "retransmitted_bytes_are_shown_once": ("sll", 0, (), 0, f"c0:CHALLENGECONNECT c{N}:PING", lambda s: (
+        s.at(0, 0, CONNECT[:20]), s.at(0, 0, CONNECT[:20]), s.at(0, 10, CONNECT[10:], skip=N), s.send(0, PING))),
+    "out_of_order_segment_waits_for_the_bytes_before_it": ("raw", 1, (), 0, f"s0:CHALLENGE c0:CHALLENGECONNECT c{N}:PING",
+                                                           lambda s: (s.at(0, 20, CONNECT[20:] + PING), s.send(
+                                                               1, CHALLENGE), s.at(0, 0, CONNECT[:20]))),
+    "truncated_last_message_is_reported_not_decoded": ("sll2", 1, (), 1, "c0:PING c8:truncated",
+                                                       lambda s: (s.send(0, PING), s.send(0, CONNECT[:-3]))),
+    "gap_inside_a_message_loses_it_and_resumes_after_it": ("null", 0, (), 1, f"c12:gap c{N}:PING", lambda s: (
+        s.at(0, 0, CONNECT[:12]), s.at(0, 20, CONNECT[20:] + PING))),
+    "gap_over_a_header_stops_the_direction": ("ether", 1, (), 1, "c0:PING c8:gap",
+                                              lambda s: (s.send(0, PING), s.at(0, 12, PING + CHALLENGE))),
+    "bytes_cut_by_the_snap_length_are_a_gap": ("ether", 0, (), 1, f"c10:gap c{N}:PING",
+                                               lambda s: (s.at(0, 0, CONNECT, snap=50, skip=N), s.send(0, PING))),
+    "sequence_numbers_wrap_around": ("ether", 0, (), 0, " ".join(f"s{8 * i}:PING" for i in range(40)) + " s320:CHALLENGE",
+                                     lambda s: s.send(1, PING * 40 + CHALLENGE, (250, 262))),
+    "no_handshake_seen_from_its_middle_a_stream_is_not_framed": ("ether", 0, ("--port", 7000), 1, "c0:unframed", lambda s: s.send(0, CONNECT)),
+    "no_handshake_nothing_is_shown_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, CONNECT)),
+    "other_protocols_are_left_out_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, HTTP)),
+    "port_shows_a_connection_whatever_it_carries": ("ether", 0, ("--port", 7000), 1, "c0:malformed", lambda s: s.send(0, HTTP))}
+
+
+def make_capture(case, pcapng=True):
+    CASES[case][5](session := Session(v6=CASES[case][1], handshake="no_handshake" not in case))
+    return capture(session.packets, CASES[case][0], pcapng)
+
+
+class Capture(Case):
+    def dump(self, data, *args):  # (status, "direction offset:message or event" of each line, the lines)
+        r = run("dump", data if isinstance(data, str) else self.write("c.pcapng", data), "--json", *args)
+        lines = [json.loads(line) for line in r.stdout.splitlines()]
+        return r.returncode, " ".join(f"{o['dir'][0]}{o['offset']}:" + o.get("name", M + o.get("event", ""))[len(M):]
+                                      for o in lines if "dir" in o), [o for o in lines if "dir" in o]
+
+    def test_connections_are_put_back_together_and_damage_reported_as_it_is(self):
+        for case, (_, _, args, status, expected, _) in CASES.items():
+            for pcapng in (True, False):
+                with self.subTest(case, pcapng=pcapng):
+                    self.assertEqual(self.dump(make_capture(case, pcapng), *args)[:2], (status, expected))
+        self.assertTrue(run("dump", self.write("t.pcap", make_capture("truncated_last_message_is_reported_not_decoded"))).stdout
+                        .endswith("\n1700000000.003000 #1 client>server @0 KTMESSAGETYPE2_PING\n1700000000.004000 #1 "
+                                  "client>server @8 truncated message (51 bytes, capture ends)\n"))
+        r = run("dump", self.write("bad.pcapng", make_capture("frame_split_across_three_segments")[:-30]))
+        self.assertTrue(r.returncode and M + "CHALLENGECONNECT" in r.stdout, r)  # what came before the damage is shown
+        r = run("dump", self.write("bad.pcap", struct.pack("<I", 0xA1B2C3D4) + bytes(5)))  # a header cut short
+        self.assertRegex(f"{r.returncode} {r.stderr}", "^3 .*bad.pcap")
+
+    def test_every_message_decodes_as_in_the_stream_dump_and_connections_are_told_apart(self):
+        s, a, b = Session(), Session(client_port=40001), Session(client_port=40002)
+        s.send(0, STREAM, cuts=range(7, len(STREAM), 61))
+        reference = [json.loads(l) for l in run("dump", self.write("s", STREAM), "--json").stdout.splitlines()]
+        self.assertEqual([{k: v for k, v in o.items() if k not in ("time", "connection", "dir")}
+                          for o in self.dump(capture(s.packets))[2]], reference)
+        a.send(0, PING)
+        b.send(1, CHALLENGE)  # the second connection alone, which dump numbers 2
+        self.assertEqual([(o["connection"], o["name"]) for o in self.dump(capture(a.packets + b.packets), "--connection", 2)[2]],
+                         [(2, M + "CHALLENGE")])
+
+    def test_serve_and_connect_capture_both_directions_of_their_session(self):
+        files = self.path("server.pcapng"), self.path("client.pcapng")
+        with Server("--clients", 1, "--capture", files[0]) as server:
+            self.assertEqual(run("connect", server.address, "--capture", files[1]).returncode, 0)
+            server.wait_for("^stopped$")  # by itself after its count of clients
+            self.assertEqual(server.p.wait(LIMIT), 0)
+        for path in files:
+            self.assertEqual([(o["dir"][0], o["name"][len(M):]) for o in self.dump(path)[2]], list(zip("cscscscscs", HANDSHAKE)))
+            if shutil.which("tshark"):  # and the dissector reads them as dump does
+                Dissector.agree(self, path, server.port)
+
+
+EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"), "ktutils.trailing_bytes": ("trailing", True)}
+
+
+def dissect(path, port=7000):  # tshark with the dissector on `path`: a row per message, as Dissector.agree makes of dump's
+    r = subprocess.run(["tshark", "-X", f"lua_script:{os.path.dirname(__file__)}/../../tools/wireshark/ktutils.lua", "-o",
+                        "tcp.reassemble_out_of_order:TRUE", "-o", f"ktutils.port:{port}", "-r", path, "-Y", "ktutils", "-T", "json",
+                        "--no-duplicate-keys"], capture_output=True, text=True, timeout=LIMIT)
+    assert r.returncode == 0 and "Lua" not in r.stderr, r.stderr
+    rows, listed = [], lambda v: v if isinstance(v, list) else [v]
+    for layers in (packet["_source"]["layers"] for packet in json.loads(r.stdout or "[]")):
+        for pdu in listed(layers["ktutils"]):
+            fields = dict(EXPERTS[k] for e in listed(pdu.get("_ws.expert", [])) for k in e if k in EXPERTS)
+            for key, value in ((k[len("ktutils."):], v) for k, v in pdu.items() if k.startswith("ktutils.")):
+                value = int(value, 0) if key in ("value32", "value16", "challenge", "reason") else value
+                if key not in ("length", "channel", "form", "type", "name", "trailing") and not key.endswith("_tree"):
+                    fields[key] = listed(value) if key[:6] == "module" else value.replace(":", "") if key[:5] == "block" else value
+            rows.append((Decimal(layers["frame"]["frame.time_epoch"]), int(layers["tcp"]["tcp.stream"]) + 1,
+                         "client>server" if int(layers["tcp"]["tcp.dstport"]) == port else "server>client",
+                         int(pdu["ktutils.type"]), pdu["ktutils.name"], fields))
+    return rows
+
+
+@unittest.skipIf(shutil.which("tshark") is None, "tshark is not installed (Debian package tshark)")
+class Dissector(Case):
+    def agree(self, path, port=7000):  # tshark with the dissector shows what dump shows of `path`, field for field
+        dump = []
+        for o in (json.loads(l) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l):
+            fields = {k: [v if isinstance(v, str) else v["id"] + (f":{v['version']}" if "version" in v else f"/{v['state']}")
+                          for v in value] if isinstance(value, list) else value for k, value in o.items()
+                      if k not in ("time", "connection", "dir", "offset", "type", "name") and value != []}
+            dump.append((Decimal(o["time"]), o["connection"], o["dir"], o["type"], o["name"], fields))
+        self.assertEqual(dissect(path, port), dump)
+
+    def test_the_dissector_reads_every_message_and_reassembly_case_as_dump_does(self):
+        # Wireshark neither resumes after a gap nor tells a stream seen from its middle, and goes by port
+        # where dump leaves out what does not frame: those cases are dump's alone.
+        for case, row in CASES.items():
+            if row[4] and not {"gap", "unframed", "malformed"} & {e.split(":")[1] for e in row[4].split()}:
+                with self.subTest(case):
+                    self.agree(self.write("c.pcapng", make_capture(case)))
+        s = Session()  # every type, then damage, which the dissector shows as expert info
+        s.send(0, b"".join(list(F.values())[:12]), cuts=(5, 40, 41))
+        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") +
+               frame(20, b"\1\2\3\4xyz"))
+        self.agree(self.write("c.pcapng", capture(s.packets)))
+
+
+class Install(Case):
+    @unittest.skipUnless(ENV("KTUTILS_MAN_PAGE"), "run by ctest, which names the built man page and completion")
+    def test_man_page_and_completion_cover_every_command_and_option(self):
+        r = subprocess.run(["man", "--warnings", "-l", ENV("KTUTILS_MAN_PAGE")], capture_output=True, text=True,
+                           timeout=LIMIT, env={**os.environ, "MANWIDTH": "80"})
+        self.assertEqual((r.returncode, r.stderr, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}" in r.stdout), (0, "", True))
+        page = re.sub(r"\s+", " ", r.stdout.replace("\u2010", "-"))
+        complete = lambda *words: set(subprocess.run(["bash", "-c", 'source "$1"; shift; COMP_WORDS=(ktutils "$@"); COMP_CWORD=$#; '
+                                                      '_ktutils; printf "%s\\n" "${COMPREPLY[@]}"', "bash", ENV("KTUTILS_COMPLETION"),
+                                                      *words], capture_output=True, text=True, timeout=LIMIT, check=True).stdout.split())
+        listed = lambda *path: re.findall(r"(?m)^  ([a-z]+)\s", run(*path, "--help").stdout)
+        paths = [(n, sub) for n in listed() for sub in listed(n)] + [(n,) for n in listed() if not listed(n)]
+        self.assertEqual((complete(""), complete("c")), ({p[0] for p in paths} | {"--help", "--version"}, {"crc", "connect"}))
+        for path in paths:
+            options = set(re.findall(r"(?m)^\s+(?:-\w, )?(--[a-z][a-z-]*)", run(*path, "--help").stdout)) - {"--help"}
+            self.assertIn(" ".join(path), page)
+            self.assertLessEqual(options - {"--password"}, set(re.findall(r"--[a-z][a-z-]*", page)), path)
+            self.assertLessEqual(options, complete(*path, "--"), path)
+        self.assertEqual(complete("crc", "-c", self.write("list.crc", b"")[:-5]), {self.path("list.crc")})
+
+
+class Verify(Case):
+    @unittest.skipUnless(ENV("KTUTILS_SIGNATURE_FIXTURES"), "run by ctest, which makes the signature fixtures first")
+    def test_trusted_only_when_signed_under_a_trusted_root_and_no_reason_is_made_up(self):
+        self.dir, ok, bad = ENV("KTUTILS_SIGNATURE_FIXTURES"), "pe32-signed.exe: trusted\n", "pe32.exe: NOT trusted\n"
+        self.assertTrue(os.path.exists(self.path("complete")), "the signature fixtures are incomplete")
+        rows = [(f"verify {n}", 1, f"{n}: NOT trusted\n") for n in ("untrusted-signed.exe", "server-auth-signed.exe", "absent.exe")]
+        rows += [(f"verify --roots {r} pe32-signed.exe", c, o) for r, c, o in [("trusted-roots.pem", 0, ok), ("roots-dir", 0, ok),
+                 ("other-ca.pem", 1, "pe32-signed.exe: NOT trusted\n"), ("absent.pem", 2, "")]]
+        rows += [("verify --ui 1 --accept-provider-unknown pe32.exe", 1, bad),
+                 ("verify pe32plus-signed.exe pe32.exe", 1, "pe32plus-signed.exe: trusted\n" + bad)]
+        # The fixtures' CA is the trusted root unless --roots names others; the library gives no reason, nor does the tool.
+        self.table([(*row, "--roots" if row[1] == 2 else None) for row in rows], env={"KTUTILS_TRUST_ROOTS": self.path("trusted-roots.pem")}, cwd=self.dir)
+
+
+class Memcheck(Case):
+    @unittest.skipUnless(ENV("KTUTILS_VALGRIND"), "run by ctest where valgrind is installed")
+    def test_one_shot_commands_neither_leak_nor_touch_bad_memory(self):
+        self.write("l", f"{adler(STREAM + PING[:3])}  d\n{adler(b'')}  d\nbad\n"), self.write("d", STREAM + PING[:3])
+        self.write("c", make_capture("out_of_order_segment_waits_for_the_bytes_before_it"))
+        self.table([("name error 17", 0, "KTERR_SERVERFULL\n", ""), ("dump --json d", 1, None, "truncated"),
+                    ("crc -c --strict l", 1, "d: OK\nd: FAILED\n", "improperly"), ("marker write --info 3 d", 0, None, ""),
+                    ("marker check d", 0, "d: OK\n", "")] + [("dump c", 0, None, "")] * (ENV("KTUTILS_CAPTURE_SUPPORT") == "1"),
+                   cwd=self.dir, prefix=[ENV("KTUTILS_VALGRIND"), "--quiet", "--error-exitcode=99", "--leak-check=full",
+                                         "--errors-for-leak-kinds=definite,indirect"])  # 99, which no row expects
+
+
+if __name__ == "__main__":
+    unittest.main(warnings="ignore")  # not the unclosed pipes of the processes stopped on purpose
