@@ -9,7 +9,6 @@
 
 #include "bench/headline.h"
 #include "tests/support/payload_codecs.h"
-#include "tests/support/rich_values.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "tests/support/rich_values.h"
+#include "tests/support/payload_codecs.h"
 
 // The headline content, shared by the codec and its peers so that all of them
 // carry the same values: ChallengeConnect2 with RichValues().

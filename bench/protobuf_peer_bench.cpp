@@ -6,7 +6,7 @@
 
 #include "handshake.pb.h"  // generated from bench/handshake.proto
 #include "bench/headline.h"
-#include "tests/support/rich_values.h"
+#include "tests/support/payload_codecs.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "tests/support/payload_codecs.h"
-#include "tests/support/rich_values.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "message_fixtures.h"
 #include "temp_dir.h"
 #include "tests/pe_image_writer.h"
-#include "tests/support/rich_values.h"
+#include "tests/support/payload_codecs.h"
 
 namespace {
 

@@ -28,41 +28,27 @@ if(KTUTILS_INSTALL)
       --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}"
         -DKTUTILS_CONSUMER_MODE=package
       --test-command ktutils-consumer)
-  set_tests_properties(ktutils-consumer.find-package PROPERTIES
-    FIXTURES_REQUIRED ktutils-installed
-    PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
+  set_tests_properties(ktutils-consumer.find-package PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
-  find_program(KTUTILS_PKG_CONFIG pkg-config)
-  if(KTUTILS_PKG_CONFIG)
-    add_test(NAME ktutils-consumer.pkg-config
-      COMMAND "${CMAKE_COMMAND}" "-DCXX=${CMAKE_CXX_COMPILER}" "-DPREFIX=${prefix}"
-        "-DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/consumer/main.cpp"
-        "-DOUTPUT=${consumer_dir}/pkg-config-consumer"
-        "-DEXTRA_FLAGS=${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}"
-        "-DSTATIC=$<NOT:$<BOOL:${BUILD_SHARED_LIBS}>>"
-        -P "${CMAKE_CURRENT_SOURCE_DIR}/consumer/pkg_config_build.cmake")
-    set_tests_properties(ktutils-consumer.pkg-config PROPERTIES
-      FIXTURES_REQUIRED ktutils-installed
-      PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
-  endif()
+  add_test(NAME ktutils-consumer.pkg-config COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/consumer/pkg_config_build.sh"
+    "${CMAKE_CXX_COMPILER}" "${prefix}" "${CMAKE_CURRENT_SOURCE_DIR}/consumer/main.cpp" "${consumer_dir}/pkg-config-consumer"
+    "$<NOT:$<BOOL:${BUILD_SHARED_LIBS}>>" "${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}")
+  set_tests_properties(ktutils-consumer.pkg-config PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 endif()
 
-# The parent's BUILD_SHARED_LIBS decides the linkage; the parent installs its
-# program and the installed copy runs on its own.
+# The parent's BUILD_SHARED_LIBS decides the linkage; the parent installs its program into a fresh prefix and
+# the installed copy runs with nothing but its own run path.
+set(subdir "${consumer_dir}/add-subdirectory")
 add_test(NAME ktutils-consumer.add-subdirectory
-  COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test
-    "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/add-subdirectory"
+  COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${subdir}"
     --build-generator "${CMAKE_GENERATOR}"
     --build-options ${consumer_options} "-DBUILD_SHARED_LIBS=${BUILD_SHARED_LIBS}"
       -DKTUTILS_CONSUMER_MODE=subdirectory "-DKTUTILS_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
-    --test-command "${CMAKE_COMMAND}" "-DBUILD=${consumer_dir}/add-subdirectory"
-      "-DPREFIX=${consumer_dir}/add-subdirectory-prefix"
-      -P "${CMAKE_CURRENT_SOURCE_DIR}/consumer/install_and_run.cmake")
-set_tests_properties(ktutils-consumer.add-subdirectory PROPERTIES
-  PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
+    --test-command sh -c "rm -rf '${subdir}-prefix' && '${CMAKE_COMMAND}' --install '${subdir}' --prefix '${subdir}-prefix' >/dev/null && env -u LD_LIBRARY_PATH '${subdir}-prefix/bin/ktutils-consumer'")
 
-# Each builds a project of its own against ktutils: the plain CI build runs
-# them, the sanitizer and zlib-only presets leave the label out.
+# Each builds a project of its own against ktutils: the plain CI build runs them, the sanitizer and zlib-only
+# presets leave the label out. Each prints what it decoded and the package version it was built against.
 get_directory_property(consumer_tests TESTS)
-list(FILTER consumer_tests INCLUDE REGEX "^ktutils-consumer\\.")
-set_tests_properties(${consumer_tests} PROPERTIES LABELS consumer)
+list(FILTER consumer_tests INCLUDE REGEX "^ktutils-consumer\\.(find|pkg|add)")
+set_tests_properties(${consumer_tests} PROPERTIES LABELS consumer
+  PASS_REGULAR_EXPRESSION "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")

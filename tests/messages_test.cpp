@@ -7,7 +7,7 @@
 #include <map>
 
 #include "message_fixtures.h"
-#include "tests/support/rich_values.h"
+#include "tests/support/payload_codecs.h"
 
 namespace {
 
