@@ -3,30 +3,22 @@
 # and from the source tree through add_subdirectory. Each build gets this
 # build's compiler and flags, so sanitizer builds link alike.
 set(consumer_dir "${PROJECT_BINARY_DIR}/consumer-test")
-set(consumer_options
-  "-DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}"
-  "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
-  "-DCMAKE_CXX_FLAGS=${CMAKE_CXX_FLAGS}"
-  "-DCMAKE_C_FLAGS=${CMAKE_C_FLAGS}"
-  "-DCMAKE_EXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}"
-  "-DCMAKE_SHARED_LINKER_FLAGS=${CMAKE_SHARED_LINKER_FLAGS}")
+set(consumer_options "-DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}" "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
+  "-DCMAKE_CXX_FLAGS=${CMAKE_CXX_FLAGS}" "-DCMAKE_C_FLAGS=${CMAKE_C_FLAGS}"
+  "-DCMAKE_EXE_LINKER_FLAGS=${CMAKE_EXE_LINKER_FLAGS}" "-DCMAKE_SHARED_LINKER_FLAGS=${CMAKE_SHARED_LINKER_FLAGS}")
 
 if(KTUTILS_INSTALL)
   set(prefix "${consumer_dir}/prefix")
   # A fresh prefix each run, so a header removed from the tree is missed.
   add_test(NAME ktutils-consumer.clean-prefix COMMAND "${CMAKE_COMMAND}" -E rm -rf "${prefix}")
-  add_test(NAME ktutils-consumer.install-prefix
-    COMMAND "${CMAKE_COMMAND}" --install "${PROJECT_BINARY_DIR}" --prefix "${prefix}")
+  add_test(NAME ktutils-consumer.install-prefix COMMAND "${CMAKE_COMMAND}" --install "${PROJECT_BINARY_DIR}" --prefix "${prefix}")
   set_tests_properties(ktutils-consumer.clean-prefix PROPERTIES FIXTURES_SETUP ktutils-prefix-clean)
-  set_tests_properties(ktutils-consumer.install-prefix PROPERTIES
-    FIXTURES_REQUIRED ktutils-prefix-clean FIXTURES_SETUP ktutils-installed)
+  set_tests_properties(ktutils-consumer.install-prefix PROPERTIES FIXTURES_REQUIRED ktutils-prefix-clean FIXTURES_SETUP ktutils-installed)
 
   add_test(NAME ktutils-consumer.find-package
-    COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test
-      "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/find-package"
+    COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/find-package"
       --build-generator "${CMAKE_GENERATOR}"
-      --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}"
-        -DKTUTILS_CONSUMER_MODE=package
+      --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}" -DKTUTILS_CONSUMER_MODE=package
       --test-command ktutils-consumer)
   set_tests_properties(ktutils-consumer.find-package PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
