@@ -48,8 +48,7 @@ TEST_F(MqAllocatorTest, KeptBlocksStayWithinTheBoundsOldestFirst) {
         {16 * kMiB + 1, {6}, 3}};
     std::vector<std::unique_ptr<MqScratchBlock>> blocks;
     std::vector<void*> memory;
-    for (const auto& step : steps) blocks.push_back(std::make_unique<MqScratchBlock>(step.size));
-    for (const auto& block : blocks) memory.push_back(block->Memory());
+    for (const auto& step : steps) memory.push_back(blocks.emplace_back(std::make_unique<MqScratchBlock>(step.size))->Memory());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         EXPECT_CALL(os, UnmapPages(_, _)).Times(0);
         for (int k : steps[i].unmapped) EXPECT_CALL(os, UnmapPages(memory[k], _));
@@ -61,9 +60,7 @@ TEST_F(MqAllocatorTest, KeptBlocksStayWithinTheBoundsOldestFirst) {
 
 TEST_F(MqAllocatorTest, WithoutMemoryTheKeptBlocksGoBeforeASecondTry) {
     int calls = 0, failures = 0;
-    ON_CALL(os, MapPages(_, _)).WillByDefault([&](std::size_t n, bool huge) {
-        return ++calls <= failures ? nullptr : ktutils::detail::NativeHostOs().MapPages(n, huge);
-    });
+    ON_CALL(os, MapPages).WillByDefault([&](auto n, auto h) { return ++calls <= failures ? nullptr : os.native.MapPages(n, h); });
     for (failures = 1; failures <= 2; ++failures) {
         allocator.Trim();
         { MqScratchBlock kept(64 * kKiB); }
