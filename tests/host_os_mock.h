@@ -43,9 +43,7 @@ public:
 
 // Installs a seam for one scope; kept scratch blocks, which may remember the seam, are unmapped on the way in and out.
 struct ScopedHostOs {
-    explicit ScopedHostOs(ktutils::detail::HostOs* os) : previous(ktutils::detail::InstallHostOs(os)) {
-        MqAllocator::Instance().Trim();
-    }
+    explicit ScopedHostOs(ktutils::detail::HostOs* os) : previous(ktutils::detail::InstallHostOs(os)) { MqAllocator::Instance().Trim(); }
     ~ScopedHostOs() { MqAllocator::Instance().Trim(), ktutils::detail::InstallHostOs(previous); }
     ktutils::detail::HostOs* const previous;
 };

@@ -32,8 +32,7 @@ TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitElseAFreshOneIsMapped) {
         {2 * kMiB + 1, -1, 4 * kMiB, true}};
     for (const auto& row : rows) {
         allocator.Trim();
-        void* kept[3];
-        for (unsigned i = 0; i < 3; ++i) kept[i] = MqScratchBlock(i == 2 ? kMiB : (i + 1) * 64 * kKiB).Memory();
+        void* kept[3] = {MqScratchBlock(64 * kKiB).Memory(), MqScratchBlock(128 * kKiB).Memory(), MqScratchBlock(kMiB).Memory()};
         EXPECT_CALL(os, MapPages(row.mapped, row.huge)).Times(row.kept < 0 ? 1 : 0);
         MqScratchBlock block(row.size);
         EXPECT_EQ(std::find(kept, kept + 3, block.Memory()) - kept, row.kept < 0 ? 3 : row.kept) << row.size;
