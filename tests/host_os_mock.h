@@ -29,9 +29,9 @@ public:
     MOCK_METHOD(void*, MapPages, (std::size_t, bool), (override));
     MOCK_METHOD(void, UnmapPages, (void*, std::size_t), (override));
 
+    HostOs& native = ktutils::detail::NativeHostOs();  // what the seam does by default
     MockHostOs() {
-        HostOs* native = &ktutils::detail::NativeHostOs();
-#define KTUTILS_NATIVE(method) ON_CALL(*this, method).WillByDefault(testing::Invoke(native, &HostOs::method))
+#define KTUTILS_NATIVE(method) ON_CALL(*this, method).WillByDefault(testing::Invoke(&native, &HostOs::method))
         KTUTILS_NATIVE(OpenForReading); KTUTILS_NATIVE(CreateExclusive); KTUTILS_NATIVE(OpenForWriting);
         KTUTILS_NATIVE(StatusOf); KTUTILS_NATIVE(StatusOfPath); KTUTILS_NATIVE(CreateUnnamed); KTUTILS_NATIVE(Read);
         KTUTILS_NATIVE(Write); KTUTILS_NATIVE(Truncate); KTUTILS_NATIVE(Flush); KTUTILS_NATIVE(Close); KTUTILS_NATIVE(Rename);
@@ -42,15 +42,8 @@ public:
 };
 
 // Installs a seam for one scope; kept scratch blocks, which may remember the seam, are unmapped on the way in and out.
-class ScopedHostOs {
-public:
-    explicit ScopedHostOs(ktutils::detail::HostOs* os) : m_previous(ktutils::detail::InstallHostOs(os)) {
-        MqAllocator::Instance().Trim();
-    }
-    ~ScopedHostOs() { MqAllocator::Instance().Trim(), ktutils::detail::InstallHostOs(m_previous); }
-    ScopedHostOs(const ScopedHostOs&) = delete;
-    ScopedHostOs& operator=(const ScopedHostOs&) = delete;
-
-private:
-    ktutils::detail::HostOs* m_previous;
+struct ScopedHostOs {
+    explicit ScopedHostOs(ktutils::detail::HostOs* os) : previous(ktutils::detail::InstallHostOs(os)) { MqAllocator::Instance().Trim(); }
+    ~ScopedHostOs() { MqAllocator::Instance().Trim(), ktutils::detail::InstallHostOs(previous); }
+    ktutils::detail::HostOs* const previous;
 };

@@ -32,8 +32,7 @@ TEST_F(MqAllocatorTest, AKeptBlockServesTheSmallestFitElseAFreshOneIsMapped) {
         {2 * kMiB + 1, -1, 4 * kMiB, true}};
     for (const auto& row : rows) {
         allocator.Trim();
-        void* kept[3];
-        for (unsigned i = 0; i < 3; ++i) kept[i] = MqScratchBlock(i == 2 ? kMiB : (i + 1) * 64 * kKiB).Memory();
+        void* kept[3] = {MqScratchBlock(64 * kKiB).Memory(), MqScratchBlock(128 * kKiB).Memory(), MqScratchBlock(kMiB).Memory()};
         EXPECT_CALL(os, MapPages(row.mapped, row.huge)).Times(row.kept < 0 ? 1 : 0);
         MqScratchBlock block(row.size);
         EXPECT_EQ(std::find(kept, kept + 3, block.Memory()) - kept, row.kept < 0 ? 3 : row.kept) << row.size;
@@ -48,8 +47,7 @@ TEST_F(MqAllocatorTest, KeptBlocksStayWithinTheBoundsOldestFirst) {
         {16 * kMiB + 1, {6}, 3}};
     std::vector<std::unique_ptr<MqScratchBlock>> blocks;
     std::vector<void*> memory;
-    for (const auto& step : steps) blocks.push_back(std::make_unique<MqScratchBlock>(step.size));
-    for (const auto& block : blocks) memory.push_back(block->Memory());
+    for (const auto& step : steps) memory.push_back(blocks.emplace_back(std::make_unique<MqScratchBlock>(step.size))->Memory());
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         EXPECT_CALL(os, UnmapPages(_, _)).Times(0);
         for (int k : steps[i].unmapped) EXPECT_CALL(os, UnmapPages(memory[k], _));
@@ -61,9 +59,7 @@ TEST_F(MqAllocatorTest, KeptBlocksStayWithinTheBoundsOldestFirst) {
 
 TEST_F(MqAllocatorTest, WithoutMemoryTheKeptBlocksGoBeforeASecondTry) {
     int calls = 0, failures = 0;
-    ON_CALL(os, MapPages(_, _)).WillByDefault([&](std::size_t n, bool huge) {
-        return ++calls <= failures ? nullptr : ktutils::detail::NativeHostOs().MapPages(n, huge);
-    });
+    ON_CALL(os, MapPages).WillByDefault([&](auto n, auto h) { return ++calls <= failures ? nullptr : os.native.MapPages(n, h); });
     for (failures = 1; failures <= 2; ++failures) {
         allocator.Trim();
         { MqScratchBlock kept(64 * kKiB); }
