@@ -326,7 +326,8 @@ class ServeAbuse(Case):
             [peer.close() for peer in crowd]
             self.assertEqual(run("connect", server.address, "--timeout", 5).returncode, 0)
             server.stop()
-            self.assertEqual(sum("accepting paused" in l for l in server.lines + [*iter(server.q.get, None)]), 1)
+            pauses = sum("accepting paused" in l for l in server.lines + [*iter(server.q.get, None)])
+            self.assertTrue(1 <= pauses <= 4, pauses)  # a line per pause (a second when the crowd's backlog fills it), no flood
 
     def test_sigterm_stops_the_server_promptly_even_when_nobody_reads_its_log(self):
         for clients in (1, 300):  # about 1 KiB of log each: 300 fill the pipe several times over
