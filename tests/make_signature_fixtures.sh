@@ -29,8 +29,7 @@ for cert in "server-ca $ca;extendedKeyUsage=serverAuth ca" "any-ca $ca;extendedK
 do issue $cert; done
 cp ca.pem trusted-roots.pem && cp ca.pem roots-dir/ && echo "not a certificate" > roots-dir/README
 
-"$make_pe_image" pe32 pe32.exe
-"$make_pe_image" pe32+ pe32plus.exe
+for image in "pe32 pe32.exe" "pe32+ pe32plus.exe"; do "$make_pe_image" $image; done
 # sign <signer> <input> <output> [osslsigncode options...]
 sign() { osslsigncode sign -certs "$1-chain.pem" -key "$1.key" -in "$2" -out "$3" "${@:4}" > /dev/null; }
 sign signer pe32plus.exe pe32plus-signed.exe

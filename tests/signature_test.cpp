@@ -63,17 +63,19 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     const Bytes signedImage = ReadBytes(kFixtures + "pe32-signed.exe");
     const auto size = static_cast<std::uint32_t>(signedImage.size() - table);
     const auto flip = [](std::size_t at) { return [at](Bytes& b) { b.at(at) ^= 1; }; };  // edits of the bytes
-    const std::uint32_t len = signedImage.at(table) + 256 * signedImage.at(table + 1);  // the entry's dwLength
+    const std::uint32_t len = signedImage.at(table) + 256 * signedImage.at(table + 1),  // the entry's dwLength
+                        der = 12 + 256 * signedImage.at(table + 10) + signedImage.at(table + 11);  // padding's start
     const auto extend = [&](Bytes tail, std::uint32_t in = 0) {  // the first `in` bytes into the first entry
         const auto grown = size + static_cast<std::uint32_t>(tail.size());
         return [=](Bytes& b) {
             b.insert(b.end(), tail.begin(), tail.end()), PutU32(b, entry + 4, grown), PutU32(b, table, len + in);
         };
     };
-    // The SpcPeImageData after its type is signed through the messageDigest only.
-    const std::uint8_t peImageData[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
-    const std::size_t value = std::search(signedImage.begin(), signedImage.end(), std::begin(peImageData),
-                                          std::end(peImageData)) - signedImage.begin() + sizeof peImageData;
+    const auto after = [&](Bytes p) {  // the offset just past the first `p`
+        return std::search(signedImage.begin(), signedImage.end(), p.begin(), p.end()) - signedImage.begin() + p.size();
+    };
+    // The SpcPeImageData after its type is signed through the messageDigest only; the contentType value's last byte.
+    const std::size_t value = after({6, 10, 43, 6, 1, 4, 1, 130, 55, 2, 1, 15}), type = after({9, 3, 0x31, 12}) + 11;
     const char* const s = "pe32-signed.exe";
     const LONG none = TRUST_E_NOSIGNATURE, bad = TRUST_E_BAD_DIGEST, stamp = TRUST_E_TIME_STAMP;
     const struct {
@@ -98,11 +100,11 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
         {s, bad, flip(checksum - 5)}, {s, bad, flip(checksum + 4)}, {s, bad, flip(entry - 1)},  // hashed ranges' ends
         {s, bad, flip(entry + 8)}, {s, bad, flip(0x1FF)}, {s, bad, flip(0x200)}, {s, bad, flip(0x5FF)},
         {"pe32plus-signed.exe", bad, flip(0x5FF)}, {s, bad, flip(value + 1 + signedImage.at(value + 1))},
-        {s, none, [](Bytes& b) { b.back() = 1; }},  // padding after the DER
+        {s, none, [=](Bytes& b) { len == der ? extend({1, 0, 0, 0, 0, 0, 0, 0}, 1)(b) : void(b.at(table + der) = 1); }},
         {s, none, [&](Bytes& b) { b.resize(b.size() - 8), PutU32(b, entry + 4, size - 8), PutU32(b, table, len - 8); }},
         {s, none, extend(Bytes(8, 0))}, {s, none, extend(Bytes(8, 0), 8)},  // an empty entry; 8 zeros after the DER
         {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
-        {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN},
+        {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN}, {s, none, flip(type)},  // another contentType
         {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
         {s, TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.assign((2u << 20) + 1, 0); }},  // a huge page and a byte
     };
@@ -116,9 +118,8 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
         Bytes image = ReadBytes(kFixtures + c.fixture);
         if (c.edit) c.edit(image);
         WriteBytes(m_scratch.Path("image.exe"), image);
-        if (c.refuseSha1) setenv("KTUTILS_REFUSE_SHA1", "1", 1);
+        c.refuseSha1 ? setenv("KTUTILS_REFUSE_SHA1", "1", 1) : unsetenv("KTUTILS_REFUSE_SHA1");
         Expect(m_scratch.Path("image.exe"), c.status);
-        unsetenv("KTUTILS_REFUSE_SHA1");
     }
     Expect(m_scratch.Path("missing.exe"), kFileNotFound);
     Expect(m_scratch.Root().string(), kFileNotFound);  // a directory
