@@ -11,6 +11,9 @@
 #include "ktutils/protocol/ktu_records.h"
 #include "ktutils/protocol/xlist.h"
 
+#if defined(__GNUC__) && !defined(__clang__)  // the deletes free what the probe's own new took from malloc
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 static std::atomic<std::size_t> g_largest{0}, g_count{0};
 static void ResetProbe() { g_largest = 0, g_count = 0; }
 
