@@ -1,6 +1,5 @@
-// The Linux trust provider against images signed at test time
-// (make_signature_fixtures.sh): its status, and VerifyServerComponent's
-// verdict through it.
+// The Linux trust provider against images signed at test time (make_signature_fixtures.sh): its status, and
+// VerifyServerComponent's verdict through it.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -26,8 +25,7 @@ constexpr LONG kFileNotFound = static_cast<LONG>(0x80070002);
 const std::string kFixtures = KTUTILS_SIGNATURE_FIXTURES "/";
 const GUID kGenericVerify = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 
-// The provider's answer for `path`, with the records as the library fills
-// them unless `edit` changes them.
+// The provider's answer for `path`, with the records as the library fills them unless `edit` changes them.
 LONG ProviderStatus(const std::string& path, const GUID* action = &kGenericVerify,
                     void (*edit)(WINTRUST_DATA&) = [](WINTRUST_DATA&) {}) {
     static void* const module = dlopen(KTUTILS_TRUST_PROVIDER, RTLD_NOW | RTLD_LOCAL);

@@ -35,8 +35,7 @@ constexpr const char* kProvider = KTUTILS_TEST_PROVIDER;
 constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);
 
 // The library's verification, installed in a fresh folder (in the build tree:
-// the temporary folder may forbid running code) beside `provider`, whose
-// probe answers `answer`.
+// the temporary folder may forbid running code) beside `provider`, whose probe answers `answer`.
 int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, int acceptProviderUnknown,
                     LONG answer = 0) {
     g_probe = TrustProbe{};
