@@ -71,7 +71,7 @@ TEST(MessageBuffer, NextMessageTakesOnlyWholeWellFormedMessages) {
 // misuse is refused too, and nothing refused or cancelled leaves a trace.
 TEST(MessageBuffer, AFullBufferOrMisuseIsRefusedAndKeepsWhatItHolds) {
     EXPECT_EQ(NQMessageBuffer(8).BeginWriteMsg(0, 1) + NQMessageBuffer(7).BeginWriteMsg(0, 1), 8u);
-    const struct { std::size_t capacity; uint32_t payload; } rows[] = {{16, 8}, {kMax + 15, kMax}};
+    const struct { std::size_t capacity; uint32_t payload; } rows[] = {{308, 300}, {kMax + 15, kMax}};  // 300: the length's second byte
     for (const auto& row : rows) {
         const std::vector<uint8_t> payload(row.payload, 0xEE);
         NQMessageBuffer b(row.capacity);

@@ -108,7 +108,7 @@ TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
         {8 + 21, 32, 21}, {8 + 24, 32, 24}, {9, 16, 1}, {8 + 21, 32, -1, -1, 0x0002'0200, 1},  // padding not zero
         {32, 32, -1, -1, 0x0002'0100}, {32, 32, -1, -1, 0x0001'0200},  // another revision; X.509
         {8, 8, -1}, {7, 8, -1}, {33, 32, -1}, {24, 32, -1},  // the rest is an entry of length 0
-        {0xFFFFFFFF, 32, -1}, {8 + 21, 4, -1}, {8 + 21, 48, 21, 16}, {8 + 21, 48, 21, 9},
+        {0xFFFFFFFF, 32, -1}, {0x0100'001D, 32, -1}, {8 + 21, 4, -1}, {8 + 21, 48, 21, 16}, {8 + 21, 48, 21, 9},
         {8 + 21, 48, -1, 8}, {8 + 21, 48, -1, 0}, {8 + 21, 48, -1, 17},
     };
     for (const auto& c : cases) {
@@ -121,8 +121,9 @@ TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
         EXPECT_EQ(found ? std::int64_t(found->size) : -1, c.found) << c.length << "/" << c.tableSize << "/" << c.second;
         EXPECT_EQ(found ? found->offset : kTable + 8, kTable + 8);
     }
-    const Bytes file(48, 0);
-    EXPECT_FALSE(FindSignedData(file.data(), file.size(), {kTable, 40}));  // beyond the file
+    Bytes file(48, 0);  // a well-formed entry that ends beyond the file
+    PutU32(file, kTable, 40), PutU32(file, kTable + 4, 0x0002'0200);
+    EXPECT_FALSE(FindSignedData(file.data(), file.size(), {kTable, 40}));
     EXPECT_FALSE(FindSignedData(file.data(), file.size(), {~0ull - 4, 16}));
 }
 

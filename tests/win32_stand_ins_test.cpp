@@ -52,7 +52,7 @@ TEST(MultiByteToWideChar, ConvertsUtf8AsWindowsDoesOrFails) {
         {CP_ACP, 0x1, "a", -1, 4, 0, u""},  // MB_PRECOMPOSED does not apply to UTF-8
         {CP_ACP, 0, nullptr, -1, 4, 0, u""},
         {CP_ACP, 0, "a", 0, 4, 0, u""},
-        {CP_ACP, 0, "a", -2, 4, 0, u""},
+        {CP_ACP, 0, "a", -2, 8, 0, u"xxxxxxxx"},  // nothing written
         {CP_ACP, 0, "a", -1, -1, 0, u""},
     };
     for (const auto& c : cases) {

@@ -193,6 +193,9 @@ class Dump(Case):
     def test_a_long_stream_loses_no_frame_between_reads(self):
         r = run("dump", self.write("s", frame(20, b"\1\2\3\4xyz") * 40000))  # frames across the 64 KiB reads
         self.assertEqual(r.stdout.count("\n"), 40000)
+        with subprocess.Popen([TOOL, "dump", self.path("s")], stdout=PIPE) as p:  # a reader that stops: dump ends at once
+            p.stdout.readline(), p.stdout.close()
+            self.assertEqual(p.wait(5), -signal.SIGPIPE)
         self.assertTrue(r.stdout.endswith(f"@{15 * 39999} {M}CHALLENGE challenge=0x04030201 trailing=true\n"))
 
 
@@ -260,10 +263,13 @@ class Serve(Case):
 
     def test_a_client_fails_in_bounded_time_on_a_dead_silent_or_broken_server(self):
         for answer, named in [(None, "Connection refused"), (b"", "no answer"), (PING, f"expected {M}SERVERINFO, got {M}PING"),
-                              (frame(26, b"\1", form=1), f"damaged {M}SERVERINFO")]:
+                              (frame(26, b"\1", form=1), f"damaged {M}SERVERINFO"),  # then short answers, each refused:
+                              *[(F["WriteServerInfo"] + CHALLENGE * (f != CHALLENGE) + struct.pack("<I", n) + f[4:8 + n],
+                                 f"damaged {M}{name}") for f, n, name in [(CHALLENGE, 2, "CHALLENGE"), (F[
+                                     "WriteConnected2"], 12, "CONNECTED"), (F["WriteServerDenied2"], 0, "SERVERDENIED")]]]:
             with self.subTest(named), socket.socket() as listener:
                 listener.bind(("127.0.0.1", 0))
-                if answer is not None:  # a server that accepts (and answers the first request) but never more
+                if answer is not None:  # a server that accepts and sends `answer` at once, then nothing more
                     listener.listen()
                     threading.Thread(target=lambda: answer and listener.accept()[0].sendall(answer), daemon=True).start()
                 r = run("connect", "127.0.0.1:%d" % listener.getsockname()[1], "--timeout", 1)
@@ -297,6 +303,18 @@ class ServeAbuse(Case):
             with server.connect() as peer:  # 16 MiB of answers, past the socket and the queue: every one comes
                 peer.sendall(LOOK * 10000 + PING)
                 self.assertEqual([read_frame(peer)[0] for _ in range(10001)], [26] * 10000 + [125])
+
+    def test_a_thousand_clients_at_once_are_all_served(self):
+        limits = resource.getrlimit(resource.RLIMIT_NOFILE)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (limits[1], limits[1]))  # the server inherits it
+        self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, limits)
+        with Server("--capacity", 1000, "--quiet") as server:
+            peers = [server.connect(LIMIT) for _ in range(1000)]
+            [peer.sendall(LOOK + BEGIN) for peer in peers]  # all in flight before any answer is read
+            words = [(read_frame(peer), read_frame(peer))[1][1] for peer in peers]
+            [peer.sendall(frame(21, word + b"c%d\0\0\0\0\0\3" % i)) for i, (peer, word) in enumerate(zip(peers, words))]
+            self.assertEqual([read_frame(peer)[0] for peer in peers], [14] * 1000)
+            [peer.close() for peer in peers]
 
     def test_connections_not_logging_in_are_dropped_and_hold_back_new_ones_meanwhile(self):
         with Server("--login-timeout", 1, "--max-pending", 2) as server:
