@@ -54,7 +54,8 @@ TEST(MessageBuffer, NextMessageTakesOnlyWholeWellFormedMessages) {
         {{0, 0, 0, 0, 1, 0, 0}, 0, {}}, {Header(0, 1, 0, 0), 1, {}}, {Join(Header(5, 1, 0, 0), {1, 2, 3, 4}), 0, {}},
         {Join(Header(kMax, 1, 0, 0), std::vector<uint8_t>(kMax)), 1, {}}, {Header(0, 25, 0, 1), 1, {}},
         {Join(Header(kMax + 1, 1, 0, 0), std::vector<uint8_t>(kMax + 1)), -1, Kind::MessageTooLarge},
-        {Header(0, 14, 0, 2), -1, Kind::MalformedHeader}, {Header(0, 25, 4, 1), -1, Kind::MalformedHeader},
+        {Header(0x8000'0000, 1, 0, 0), -1, Kind::MessageTooLarge}, {Header(0, 14, 0, 2), -1, Kind::MalformedHeader},
+        {Header(0, 25, 4, 1), -1, Kind::MalformedHeader},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
