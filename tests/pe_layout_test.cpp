@@ -79,8 +79,7 @@ TEST(PeLayout, AcceptsOrRefusesEachHeaderFieldAtItsBoundary) {
         {"table not 8-byte aligned", {{entry, kImageSize + 4}, {entry + 4, 12}}, misplaced},
         {"table inside .data", {{entry, kImageSize - 8}, {entry + 4, 24}}, misplaced},
         {"table end wrapping to the file size", {{entry, 0xFFFFFFF8}, {entry + 4, kImageSize + 24}}, misplaced},
-        {"table inside the headers", {{kOpt + 60, kImageSize}, {kData + 16, 0}, {entry, 0x5F8}, {entry + 4, 24}},
-         misplaced},
+        {"table inside the headers", {{kOpt + 60, kImageSize}, {kData + 16, 0}, {entry, 0x5F8}, {entry + 4, 24}}, misplaced},
         {"an address without a size", {{entry, 8}, {entry + 4, 0}}, ok},
     };
     for (const auto& c : cases) {

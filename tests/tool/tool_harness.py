@@ -629,8 +629,7 @@ class Dissector(Case):
                     self.agree(self.write("c.pcapng", make_capture(case)))
         s = Session()  # every type, then damage, which the dissector shows as expert info
         s.send(0, b"".join(list(F.values())[:12]), cuts=(5, 40, 41))
-        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") +
-               frame(20, b"\1\2\3\4xyz"))
+        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") + frame(20, b"\1\2\3\4xyz"))
         self.agree(self.write("c.pcapng", capture(s.packets)))
 
 
