@@ -37,7 +37,7 @@ constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);
 // The library's verification, installed in a fresh folder (in the build tree:
 // the temporary folder may forbid running code) beside `provider`, whose probe answers `answer`.
 int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, int acceptProviderUnknown, LONG answer = 0) {
-    g_probe = TrustProbe{0, 0, 0, answer};
+    g_probe = TrustProbe{}, g_probe.answer = answer;
     fs::create_directories(KTUTILS_VERIFY_SCRATCH);
     std::string folder = KTUTILS_VERIFY_SCRATCH "/installed-XXXXXX", copy = path == nullptr ? "" : path;
     const fs::path dir = mkdtemp(folder.data()), library = dir / "libktutils-verify.so";
@@ -58,9 +58,8 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {
-        const char* provider;  // "" for none
-        const char* path;
+    const struct {  // `provider`: "" for none
+        const char *provider, *path;
         LONG answer;
         int acceptProviderUnknown, result;
         bool asked = true, failAllocation = false;
