@@ -398,8 +398,7 @@ class Digests(dict):
 class Crc(Case):
     def side(self, program, digest, tag, args, text, files=()):
         self.dir = tempfile.mkdtemp(dir=self.dir)  # g's Adler-32, dfecba89, holds every letter digit
-        for name, data in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items():
-            self.write(name, data)
+        [self.write(k, v) for k, v in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items()]
         args, h, stdin = shlex.split(args) if isinstance(args, str) else args, Digests(self.dir, digest, tag), None
         if text is not None and "l" in args:
             self.write("l", text.format_map(h)), self.write("m", "{f}  g\n".format_map(h))
