@@ -34,8 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (markerSize > size - 5) return 0;
     unsigned long running = 0;
     std::memcpy(&running, data + 1, 4);
-    const uint8_t* marker = data + 5;
-    const uint8_t* contents = marker + markerSize;
+    const uint8_t *marker = data + 5, *contents = marker + markerSize;
     const auto length = static_cast<unsigned int>(size - 5 - markerSize);
     Write(path, contents, length);
     std::remove((path + ".crc").c_str());

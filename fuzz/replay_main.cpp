@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "tests/temp_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
@@ -17,8 +17,7 @@ int main(int argc, char** argv) {
     std::sort(inputs.begin(), inputs.end());
     LLVMFuzzerTestOneInput(nullptr, 0);  // the empty input is always worth a run
     for (const std::filesystem::path& path : inputs) {
-        std::ifstream file(path, std::ios::binary);
-        const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(file), {});
+        const std::vector<uint8_t> bytes = ReadBytes(path.string());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("replay: %zu inputs, no failure\n", inputs.size());

@@ -11,13 +11,10 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(argv[2]);
     std::ofstream out;
     for (std::string word; golden >> word;) {
-        if (word[0] == '#') {
-            std::getline(golden, word);
-        } else if (word[0] == '[') {
+        if (word[0] == '#') std::getline(golden, word);
+        else if (word[0] == '[')
             out = std::ofstream(std::filesystem::path(argv[2]) / word.substr(1, word.size() - 2), std::ios::binary);
-        } else {
-            out.put(static_cast<char>(std::stoi(word, nullptr, 16)));
-        }
+        else out.put(static_cast<char>(std::stoi(word, nullptr, 16)));
     }
     return golden.eof() && out.good() ? 0 : 1;
 }

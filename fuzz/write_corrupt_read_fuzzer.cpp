@@ -31,11 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         frame[(hash >> 8) % frame.size()] ^= static_cast<uint8_t>(hash >> 1) | 1;
     }
     out.Receive(frame.data(), frame.size());
-    try {
-        if (!out.NextMsg()) return 0;  // a damaged header may declare more than arrived
-    } catch (const NQBufferError&) {
-        return 0;  // or be refused
-    }
+    // A damaged header may declare more than arrived, or be refused.
+    try { if (!out.NextMsg()) return 0; } catch (const NQBufferError&) { return 0; }
     const uint32_t declared = frame[0] | frame[1] << 8 | frame[2] << 16 | static_cast<uint32_t>(frame[3]) << 24;
     const std::vector<uint8_t> payload(frame.begin() + kHeader, frame.begin() + kHeader + declared);
     const int result = codec.read(out, damaged);

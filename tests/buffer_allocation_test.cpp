@@ -19,8 +19,7 @@ static void ResetProbe() { g_largest = 0, g_count = 0; }
 
 void* operator new(std::size_t size) {
     g_count.fetch_add(1, std::memory_order_relaxed);
-    for (std::size_t seen = g_largest.load(); size > seen && !g_largest.compare_exchange_weak(seen, size);) {
-    }
+    for (std::size_t seen = g_largest.load(); size > seen && !g_largest.compare_exchange_weak(seen, size);) {}
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }

@@ -76,9 +76,7 @@ TEST(MessageBuffer, AFullBufferOrMisuseIsRefusedAndKeepsWhatItHolds) {
     for (const auto& row : rows) {
         const std::vector<uint8_t> payload(row.payload, 0xEE);
         NQMessageBuffer b(row.capacity);
-        b.BeginWriteMsg(0, 1);
-        b.EndWriteMsg();
-        b.BeginWriteMsg(0, 9);
+        b.BeginWriteMsg(0, 1), b.EndWriteMsg(), b.BeginWriteMsg(0, 9);
         EXPECT_EQ(KindOf([&] { b.WriteData(nullptr, 1); }), Kind::InvalidArgument);
         b.CancelMsg();
         b.BeginWriteMsg(0, 2);

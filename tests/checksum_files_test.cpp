@@ -95,11 +95,9 @@ struct ReadCase { const char* name; Thing file; int size; Thing marker; Bytes by
                   long long crc2; };
 
 const ReadCase kReadCases[] = {
-    {"EmptyFile", kRegular, 0, kNone, {}, kNative, 1, 0, 0},
-    {"OneByteFile", kRegular, 1, kNone, {}, kNative, kComputed, 0, 0},
+    {"EmptyFile", kRegular, 0, kNone, {}, kNative, 1, 0, 0}, {"OneByteFile", kRegular, 1, kNone, {}, kNative, kComputed, 0, 0},
     {"FileOfManyReadPieces", kRegular, (3 << 20) + 5, kNone, {}, kNative, kComputed, 0, 0},
-    {"NoFile", kNone, 0, kNone, {}, kNative, 0, 0, 0},
-    {"Folder", kFolder, 0, kNone, {}, kNative, 0, 0, 0},
+    {"NoFile", kNone, 0, kNone, {}, kNative, 0, 0, 0}, {"Folder", kFolder, 0, kNone, {}, kNative, 0, 0, 0},
     {"FileTheOsRefusesToOpen", kRegular, 10, kNone, {}, kNoOpen, 0, 0, 0},
     {"FourGiBFile", kRegular, 10, kNone, {}, kHuge, 0, 0, 0},
     {"FileShrankAfterItsSizeWasTaken", kRegular, 100, kNone, {}, kReadsNothing, 0, 0, 0},
@@ -145,8 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FileCRC, testing::ValuesIn(kReadCases), NameOf<R
 struct WriteCase { const char* name; Thing old; unsigned int mode; int seam; bool info; int result; bool replaced; };
 
 const WriteCase kWriteCases[] = {
-    {"CreatesTheMarker", kNone, 0, kNative, false, 1, true},
-    {"NoSuchFolder", kNoFolder, 0, kNative, false, 0, false},
+    {"CreatesTheMarker", kNone, 0, kNative, false, 1, true}, {"NoSuchFolder", kNoFolder, 0, kNative, false, 0, false},
     {"MarkerIsAFolder", kFolder, 0, kNative, false, 0, false},
     {"MarkerTheOsRefuses", kRegular, 0, kMayNotWrite, false, 0, false},
     {"NoMarkerInAFolderThatRefusesNewNames", kNone, 0, kNoNewNames, false, 0, false},

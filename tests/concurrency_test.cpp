@@ -73,8 +73,7 @@ std::string Everything(const std::string& own) {
 }
 
 TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
-    WriteBytes(data, ktutils::test::WritePeImage(true));
-    WriteBytes(image, ktutils::test::WritePeImage(false));
+    WriteBytes(data, ktutils::test::WritePeImage(true)), WriteBytes(image, ktutils::test::WritePeImage(false));
     CreateFileCRCMarker(data.c_str(), ComputeCRC(data.c_str()));
     const std::string expected = Everything(dir.Path("alone"));
     // The lone run must show the calls working, or a race could pass unseen.

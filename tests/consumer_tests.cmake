@@ -1,7 +1,5 @@
-# The consumer project (tests/consumer) built and run by ctest: against the
-# package installed into a prefix in the build tree, with pkg-config alone,
-# and from the source tree through add_subdirectory. Each build gets this
-# build's compiler and flags, so sanitizer builds link alike.
+# tests/consumer against the package installed into a prefix in the build tree, with pkg-config alone, and from
+# the source tree through add_subdirectory; each build with this one's compiler and flags, so sanitizer builds link alike.
 set(consumer_dir "${PROJECT_BINARY_DIR}/consumer-test")
 set(consumer_options "-DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}" "-DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}"
   "-DCMAKE_CXX_FLAGS=${CMAKE_CXX_FLAGS}" "-DCMAKE_C_FLAGS=${CMAKE_C_FLAGS}"
@@ -17,8 +15,8 @@ if(KTUTILS_INSTALL)
 
   add_test(NAME ktutils-consumer.find-package
     COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/find-package"
-      --build-generator "${CMAKE_GENERATOR}"
-      --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}" -DKTUTILS_CONSUMER_MODE=package
+      --build-generator "${CMAKE_GENERATOR}" --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}"
+      -DKTUTILS_CONSUMER_MODE=package
       --test-command ktutils-consumer)
   set_tests_properties(ktutils-consumer.find-package PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
@@ -33,8 +31,7 @@ endif()
 set(subdir "${consumer_dir}/add-subdirectory")
 add_test(NAME ktutils-consumer.add-subdirectory
   COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${subdir}"
-    --build-generator "${CMAKE_GENERATOR}"
-    --build-options ${consumer_options} "-DBUILD_SHARED_LIBS=${BUILD_SHARED_LIBS}"
+    --build-generator "${CMAKE_GENERATOR}" --build-options ${consumer_options} "-DBUILD_SHARED_LIBS=${BUILD_SHARED_LIBS}"
       -DKTUTILS_CONSUMER_MODE=subdirectory "-DKTUTILS_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     --test-command sh -c "rm -rf '${subdir}-prefix' && '${CMAKE_COMMAND}' --install '${subdir}' --prefix '${subdir}-prefix' >/dev/null && env -u LD_LIBRARY_PATH '${subdir}-prefix/bin/ktutils-consumer'")
 

@@ -11,8 +11,6 @@ namespace fixture {
 
 using ktutils::detail::MessageValues;
 
-extern const char* const kString1;
-
 // Every field set; `type` picks the 16-bit value (ServerInfo's differs from ConnectedDual2's).
 MessageValues Values(uint16_t type);
 

@@ -54,11 +54,8 @@ TEST(PeLayout, AcceptsOrRefusesEachHeaderFieldAtItsBoundary) {
     const PeLayoutStatus ok = PeLayoutStatus::kOk, notPe = PeLayoutStatus::kNotPe,
                          misplaced = PeLayoutStatus::kBadCertificatePlacement;
     const std::uint64_t entry = SecurityEntry(false);
-    const struct {
-        const char* what;
-        std::vector<std::pair<std::uint64_t, std::uint32_t>> writes;  // 32-bit values at offsets
-        PeLayoutStatus status;
-    } cases[] = {
+    using Write = std::pair<std::uint64_t, std::uint32_t>;  // a 32-bit value at an offset
+    const struct { const char* what; std::vector<Write> writes; PeLayoutStatus status; } cases[] = {
         {"no MZ", {{0, 0x5A4E}}, notPe}, {"e_lfanew past the end", {{0x3C, 0x10000}}, notPe},
         {"e_lfanew at the 32-bit limit", {{0x3C, 0xFFFFFFFF}}, notPe}, {"no PE", {{kCoff - 4, 0x4551}}, notPe},
         {"optional header magic 0x107", {{kOpt, 0x107}}, notPe},
@@ -79,8 +76,7 @@ TEST(PeLayout, AcceptsOrRefusesEachHeaderFieldAtItsBoundary) {
         {"table not 8-byte aligned", {{entry, kImageSize + 4}, {entry + 4, 12}}, misplaced},
         {"table inside .data", {{entry, kImageSize - 8}, {entry + 4, 24}}, misplaced},
         {"table end wrapping to the file size", {{entry, 0xFFFFFFF8}, {entry + 4, kImageSize + 24}}, misplaced},
-        {"table inside the headers", {{kOpt + 60, kImageSize}, {kData + 16, 0}, {entry, 0x5F8}, {entry + 4, 24}},
-         misplaced},
+        {"table inside the headers", {{kOpt + 60, kImageSize}, {kData + 16, 0}, {entry, 0x5F8}, {entry + 4, 24}}, misplaced},
         {"an address without a size", {{entry, 8}, {entry + 4, 0}}, ok},
     };
     for (const auto& c : cases) {
@@ -98,13 +94,10 @@ TEST(PeLayout, AcceptsOrRefusesEachHeaderFieldAtItsBoundary) {
 
 TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
     constexpr std::uint64_t kTable = 16;  // image bytes before the table
-    const struct {
-        std::uint32_t length, tableSize;
-        std::int64_t found;  // the SignedData's size, or -1 for none
-        std::int64_t second = -1;  // the second entry's dwLength at 32 (its revision is not judged), or -1
-        std::uint32_t kind = 0x0002'0200;  // revision 2.0, PKCS signed data
-        std::uint8_t lastByte = 0;
-    } cases[] = {
+    // `found`: the SignedData's size, or -1 for none; `second`: the second entry's dwLength at 32 (its revision is not
+    // judged), or -1; `kind`: revision 2.0, PKCS signed data unless told.
+    const struct { std::uint32_t length, tableSize; std::int64_t found, second = -1; std::uint32_t kind = 0x0002'0200;
+                   std::uint8_t lastByte = 0; } cases[] = {
         {8 + 21, 32, 21}, {8 + 24, 32, 24}, {9, 16, 1}, {8 + 21, 32, -1, -1, 0x0002'0200, 1},  // padding not zero
         {32, 32, -1, -1, 0x0002'0100}, {32, 32, -1, -1, 0x0001'0200},  // another revision; X.509
         {8, 8, -1}, {7, 8, -1}, {33, 32, -1}, {24, 32, -1},  // the rest is an entry of length 0

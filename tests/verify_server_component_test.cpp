@@ -36,10 +36,8 @@ constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);
 
 // The library's verification, installed in a fresh folder (in the build tree:
 // the temporary folder may forbid running code) beside `provider`, whose probe answers `answer`.
-int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, int acceptProviderUnknown,
-                    LONG answer = 0) {
-    g_probe = TrustProbe{};
-    g_probe.answer = answer;
+int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, int acceptProviderUnknown, LONG answer = 0) {
+    g_probe = TrustProbe{}, g_probe.answer = answer;
     fs::create_directories(KTUTILS_VERIFY_SCRATCH);
     std::string folder = KTUTILS_VERIFY_SCRATCH "/installed-XXXXXX", copy = path == nullptr ? "" : path;
     const fs::path dir = mkdtemp(folder.data()), library = dir / "libktutils-verify.so";
@@ -60,9 +58,8 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {
-        const char* provider;  // "" for none
-        const char* path;
+    const struct {  // `provider`: "" for none
+        const char *provider, *path;
         LONG answer;
         int acceptProviderUnknown, result;
         bool asked = true, failAllocation = false;
@@ -97,8 +94,7 @@ TEST(VerifyServerComponent, AsksForTheGenericVerifyActionWithThePublishedRecords
         const WINTRUST_DATA& d = g_probe.data;
         EXPECT_EQ(std::tie(d.cbStruct, d.pPolicyCallbackData, d.pSIPClientData, d.dwUIChoice, d.fdwRevocationChecks,
                            d.dwUnionChoice, d.dwStateAction, d.hWVTStateData, d.pwszURLReference, d.dwProvFlags),
-                  std::make_tuple(sizeof(void*) == 8 ? 76u : 44u, nullptr, nullptr, uiChoice, 0u, 1u, 0u, nullptr,
-                                  nullptr, 0u));
+                  std::make_tuple(sizeof(void*) == 8 ? 76u : 44u, nullptr, nullptr, uiChoice, 0u, 1u, 0u, nullptr, nullptr, 0u));
         const WINTRUST_FILE_INFO& f = g_probe.file;
         EXPECT_EQ(std::tie(f.cbStruct, f.hFile, f.pgKnownSubject),
                   std::make_tuple(sizeof(void*) == 8 ? 32u : 16u, nullptr, nullptr));

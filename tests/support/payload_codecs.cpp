@@ -25,8 +25,7 @@ const std::array<PayloadCodec, kPayloadCodecCount> kCodecs = {{
                   v.block2, v.version, v.guidVersions),
     KTUTILS_CODEC(ChallengeConnectDualSecured, KTMESSAGETYPE2_CHALLENGECONNECTDUALEX, v.challenge, v.block1,
                   v.string1, v.block2, v.version, v.guidVersions),
-    KTUTILS_CODEC(ChallengeConnectEmbedded, KTMESSAGETYPE2_CHALLENGECONNECTEMBEDDED, v.challenge, v.version,
-                  v.guidVersions),
+    KTUTILS_CODEC(ChallengeConnectEmbedded, KTMESSAGETYPE2_CHALLENGECONNECTEMBEDDED, v.challenge, v.version, v.guidVersions),
     KTUTILS_CODEC(ServerDenied2, KTMESSAGETYPE2_SERVERDENIED, v.denial),
     KTUTILS_CODEC(BadVersion2, KTMESSAGETYPE2_BADVERSION, v.version),
     KTUTILS_CODEC(BadModule2, KTMESSAGETYPE2_BADMODULE, v.guidVersions),
@@ -55,14 +54,8 @@ const PayloadCodec* PayloadCodecOf(uint16_t type) {
 }
 
 MessageValues RichValues() {
-    MessageValues v;
-    v.challenge = 0x9E3779B9;
-    v.string1 = "player0123456789";
-    v.string2 = "Zq8!mP2#vL5$wN7%";
-    v.version = KTUVersion(1, 12, 7, 203);
-    v.denial = 7;
-    v.value16 = 0xBEEF;
-    v.value32 = 0x01020304;
+    MessageValues v{0x9E3779B9, "player0123456789", "Zq8!mP2#vL5$wN7%", {}, {}, KTUVersion(1, 12, 7, 203), {}, {}, {}, 7,
+                    0xBEEF, 0x01020304};  // the blocks and lists below
     for (uint32_t i = 1; i <= kRichListLength; ++i) {  // as many as a block has bytes
         v.block1[i - 1] = static_cast<unsigned char>(0x11 * i);
         v.block2[i - 1] = static_cast<unsigned char>(0xF1 - i);

@@ -398,8 +398,7 @@ class Digests(dict):
 class Crc(Case):
     def side(self, program, digest, tag, args, text, files=()):
         self.dir = tempfile.mkdtemp(dir=self.dir)  # g's Adler-32, dfecba89, holds every letter digit
-        for name, data in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items():
-            self.write(name, data)
+        [self.write(k, v) for k, v in {"f": b"", "g": b"\xfe" * 188, "e": b"", **{n: n.encode() for n in files}}.items()]
         args, h, stdin = shlex.split(args) if isinstance(args, str) else args, Digests(self.dir, digest, tag), None
         if text is not None and "l" in args:
             self.write("l", text.format_map(h)), self.write("m", "{f}  g\n".format_map(h))
@@ -629,8 +628,7 @@ class Dissector(Case):
                     self.agree(self.write("c.pcapng", make_capture(case)))
         s = Session()  # every type, then damage, which the dissector shows as expert info
         s.send(0, b"".join(list(F.values())[:12]), cuts=(5, 40, 41))
-        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") +
-               frame(20, b"\1\2\3\4xyz"))
+        s.send(1, b"".join(list(F.values())[12:]) + frame(14, b"\7\0\0\0\1\0\0\0\2\0\0\0\3\5\0") + frame(20, b"\1\2\3\4xyz"))
         self.agree(self.write("c.pcapng", capture(s.packets)))
 
 
