@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -116,6 +117,8 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
     }
     Expect(m_scratch.Path("missing.exe"), kFileNotFound);
     Expect(m_scratch.Root().string(), kFileNotFound);  // a directory
+    const int input = dup(0);  // a file read through descriptor 0, as where a service runs without standard input
+    close(0), Expect(kFixtures + s, 0), dup2(input, 0), close(input);
 }
 
 TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
