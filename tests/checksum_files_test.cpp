@@ -26,7 +26,8 @@ using Bytes = std::vector<std::uint8_t>;
 enum Thing { kNone, kRegular, kFolder, kFifo, kLink, kStaleTemporary, kNoFolder, kLoop };
 enum Seam { kNative = 0, kMayNotWrite = 1, kNoNewNames = 2, kNoOwner = 4, kNoUnnamed = 8, kWriteFails = 16, kWriteThrows = 32,
             kRenameFails = 64, kReadThrows = 128, kReadsNothing = 256, kNoScratch = 512, kHuge = 1024, kNoOpen = 2048,
-            kByteWrites = 4096, kTemporaryTaken = 8192, kLooksAbsent = 16384, kNotRegularOnceOpen = 32768 };
+            kByteWrites = 4096, kTemporaryTaken = 8192, kLooksAbsent = 16384, kNotRegularOnceOpen = 32768,
+            kNoInode = 65536 };
 constexpr long long kComputed = -1, kThrows = -2;
 
 template <class Call> long long ResultOf(Call call) try { return call(); } catch (const std::runtime_error&) { return kThrows; }
@@ -70,6 +71,8 @@ protected:
         if (on(kLooksAbsent)) ON_CALL(os, StatusOfPath).WillByDefault(Return(false));  // made by another meanwhile
         if (on(kNotRegularOnceOpen)) ON_CALL(os, StatusOf).WillByDefault([this](HostOs::Handle file, auto* status) {
             return os.native.StatusOf(file, status) && (status->kind = ktutils::detail::FileStatus::Kind::Fifo, true); });
+        if (on(kNoInode)) ON_CALL(os, StatusOf).WillByDefault([this](HostOs::Handle file, auto* status) {  // as on Windows
+            return os.native.StatusOf(file, status) && (status->inode = 0, true); });
         if (on(kNoOpen)) ON_CALL(os, OpenForReading).WillByDefault(Return(HostOs::kInvalidHandle));
         if (on(kHuge)) ON_CALL(os, StatusOf).WillByDefault([this](HostOs::Handle file, auto* status) {
             return os.native.StatusOf(file, status) && (status->size = std::uint64_t{1} << 32); });
@@ -157,6 +160,7 @@ const WriteCase kWriteCases[] = {
     {"ThrowingWriteKeepsTheOldMarker", kRegular, 0, kWriteThrows, false, kThrows, false},
     {"FailedRenameKeepsTheOldMarker", kRegular, 0, kRenameFails | kNoUnnamed, false, 1, false},
     {"OneByteWritesMakeAWholeMarker", kRegular, 0, kByteWrites, true, 1, true},
+    {"NamedTemporaryWhoseHandleNamesNoInode", kRegular, 0, kNoUnnamed | kNoInode, false, 1, true},
     {"MarkerMadeByAnotherAfterTheLookIsLeftAlone", kRegular, 0, kNoNewNames | kLooksAbsent, false, 0, false},
     {"MarkerNoLongerRegularWhenOpenedInPlace", kRegular, 0, kNoNewNames | kNotRegularOnceOpen, false, 0, false},
 #ifndef _WIN32  // owners, inodes and modes as POSIX has them
