@@ -40,6 +40,7 @@ TEST(MultiByteToWideChar, ConvertsUtf8AsWindowsDoesOrFails) {
         {CP_OEMCP, 0, "caf\xC3\xA9\xE2\x82\xAC", 8, 8, 5, u"caf\u00E9\u20AC"},
         {CP_THREAD_ACP, 0, "\xF0\x90\x80\x80", 4, 2, 2, u"\U00010000"},  // the first pair
         {CP_UTF8, 0, "a\xF0\x9F\x98\x80", 5, 3, 3, u"a\U0001F600"},
+        {CP_UTF8, 0, "\xF4\x8F\xBF\xBF\xF5\x80", 6, 8, 4, u"\U0010FFFF\uFFFD\uFFFD"},  // the last code point; F5 leads nothing
         {CP_UTF8, 0, "ab\xF0\x9F\x98\x80", 6, 3, 0, u""},  // both halves of a pair or neither
         {CP_ACP, 0, "abcd", -1, 4, 0, u""}, {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"},
         {CP_ACP, 0, "\xE2\x82" "a\xC0\xAF\xFF", 6, 8, 5, u"\uFFFD" "a\uFFFD\uFFFD\uFFFD"},
@@ -64,6 +65,8 @@ TEST(WidePathToUtf8, ConvertsPathsUpToWindowsLongestAndRefusesTheRest) {
         {u"caf\u00E9/\u20AC/\U0001F600", "caf\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80"},
         {std::u16string{u'a', 0xD83D, u'b'}, std::nullopt},  // lone surrogates: no UTF-8 name can match them
         {std::u16string{0xDE00}, std::nullopt},             {std::u16string{u'a', 0xD83D}, std::nullopt},
+        {std::u16string{0xD800, 0xDC00, 0xDBFF, 0xDFFF}, "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},  // the surrogates' edges
+        {std::u16string{0xDBFF, 0xDC00, 0xD800, 0xDFFF}, "\xF4\x8F\xB0\x80\xF0\x90\x8F\xBF"}, {std::u16string{0xDFFF}, std::nullopt},
         {std::u16string(32767, u'a'), std::string(32767, 'a')}, {std::u16string(32768, u'a'), std::nullopt},
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(ktutils::detail::WidePathToUtf8(in.c_str()), out) << in.size();
