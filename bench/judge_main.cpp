@@ -60,10 +60,16 @@ struct Goal {
 
 const std::vector<Goal>& Goals() {
     static const std::vector<Goal> goals = {
+        // The list allocates a node per element, as its layout requires: against a parse into a fresh message
+        // both sides allocate per element; against a reused one only the codec does.
         {"ChallengeConnect2 encode + decode (2 texts, a version, 16 modules)",
          {"BM_Headline_Encode", "BM_Headline_Decode"},
+         {"BM_Headline_ProtobufSerialize", "BM_Headline_ProtobufParseFresh"},
+         "protobuf serialize + parse, fresh message", false, 0.5},
+        {"ChallengeConnect2 encode + decode (the same)",
+         {"BM_Headline_Encode", "BM_Headline_Decode"},
          {"BM_Headline_ProtobufSerialize", "BM_Headline_ProtobufParse"},
-         "protobuf serialize + parse, message reused", false, 0.75},
+         "protobuf serialize + parse, message reused", false, 1.5},
         {"ComputeCRC(path), warm, 256 MiB cached file",
          {"BM_ComputeCRCFileRepeated"}, {"BM_StreamingRead/0"}, "plain 1 MiB read loop", true, 0.6},
         {"ComputeCRC(path), first call (fresh scratch block)",
