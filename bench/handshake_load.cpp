@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "ktutils/ktutils.h"
-#include "tools/reference_server.h"
+#include "tools/net/reference_server.h"
 
 namespace {
 

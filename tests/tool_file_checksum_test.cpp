@@ -6,7 +6,7 @@
 #include <random>
 
 #include "tests/temp_dir.h"
-#include "tools/file_checksum.h"
+#include "tools/files/file_checksum.h"
 
 namespace ktutils::tool {
 

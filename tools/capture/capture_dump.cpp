@@ -1,4 +1,4 @@
-#include "tools/capture_dump.h"
+#include "tools/capture/capture_dump.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,11 +11,11 @@
 #include <nlohmann/json.hpp>
 
 #include "ktutils/ktutils.h"
-#include "tools/capture_reader.h"
-#include "tools/decoded_message.h"
-#include "tools/exit_status.h"
-#include "tools/message_printer.h"
-#include "tools/tcp_stream_reassembler.h"
+#include "tools/capture/capture_reader.h"
+#include "tools/text/decoded_message.h"
+#include "tools/cli/exit_status.h"
+#include "tools/text/message_printer.h"
+#include "tools/capture/tcp_stream_reassembler.h"
 
 namespace ktutils::tool {
 namespace {

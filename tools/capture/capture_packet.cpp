@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/capture_reader.h"
+#include "tools/capture/capture_reader.h"
 
 namespace ktutils::tool {
 namespace {

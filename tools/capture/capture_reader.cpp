@@ -1,7 +1,7 @@
 // CaptureReader over libpcap, which reads both pcap and pcapng.
 #include <pcap/pcap.h>
 
-#include "tools/capture_reader.h"
+#include "tools/capture/capture_reader.h"
 
 namespace ktutils::tool {
 namespace {

@@ -1,6 +1,6 @@
 // CaptureReader in a build without libpcap: every capture is refused with
 // the reason, so `dump` still works on plain streams.
-#include "tools/capture_reader.h"
+#include "tools/capture/capture_reader.h"
 
 namespace ktutils::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/connection_recorder.h"
+#include "tools/capture/connection_recorder.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

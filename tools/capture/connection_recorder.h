@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "tools/capture_reader.h"
-#include "tools/message_connection.h"
-#include "tools/pcapng_writer.h"
+#include "tools/capture/capture_reader.h"
+#include "tools/net/message_connection.h"
+#include "tools/capture/pcapng_writer.h"
 
 // Records one TCP connection's exchange into a capture, as a loopback
 // capture would show it: a handshake when it starts, one segment for every

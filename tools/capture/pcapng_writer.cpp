@@ -1,4 +1,4 @@
-#include "tools/pcapng_writer.h"
+#include "tools/capture/pcapng_writer.h"
 
 #include <cerrno>
 #include <cstring>

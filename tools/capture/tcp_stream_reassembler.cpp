@@ -1,4 +1,4 @@
-#include "tools/tcp_stream_reassembler.h"
+#include "tools/capture/tcp_stream_reassembler.h"
 
 namespace ktutils::tool {
 

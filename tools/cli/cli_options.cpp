@@ -1,14 +1,14 @@
-#include "tools/cli_options.h"
+#include "tools/cli/cli_options.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
-#include "tools/exit_status.h"
-#include "tools/progress_bar.h"
-#include "tools/quoted_name.h"
-#include "tools/record_text.h"
+#include "tools/cli/exit_status.h"
+#include "tools/files/progress_bar.h"
+#include "tools/text/quoted_name.h"
+#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 

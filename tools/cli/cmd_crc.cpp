@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "tools/bounded_line.h"
-#include "tools/checksum_line.h"
-#include "tools/cli_options.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
-#include "tools/file_checksum.h"
-#include "tools/progress_bar.h"
-#include "tools/quoted_name.h"
+#include "tools/files/bounded_line.h"
+#include "tools/files/checksum_line.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
+#include "tools/files/file_checksum.h"
+#include "tools/files/progress_bar.h"
+#include "tools/text/quoted_name.h"
 
 namespace ktutils::tool {
 namespace {

@@ -14,14 +14,14 @@
 #include <string>
 
 #include "ktutils/ktutils.h"
-#include "tools/capture_dump.h"
-#include "tools/capture_reader.h"
-#include "tools/commands.h"
-#include "tools/decoded_message.h"
-#include "tools/exit_status.h"
-#include "tools/message_printer.h"
-#include "tools/quoted_name.h"
-#include "tools/standard_output.h"
+#include "tools/capture/capture_dump.h"
+#include "tools/capture/capture_reader.h"
+#include "tools/cli/commands.h"
+#include "tools/text/decoded_message.h"
+#include "tools/cli/exit_status.h"
+#include "tools/text/message_printer.h"
+#include "tools/text/quoted_name.h"
+#include "tools/cli/standard_output.h"
 
 namespace ktutils::tool {
 namespace {

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "ktutils/ktutils.h"
-#include "tools/checksum_line.h"
-#include "tools/cli_options.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
-#include "tools/file_checksum.h"
-#include "tools/quoted_name.h"
-#include "tools/stored_marker.h"
+#include "tools/files/checksum_line.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
+#include "tools/files/file_checksum.h"
+#include "tools/text/quoted_name.h"
+#include "tools/files/stored_marker.h"
 
 namespace ktutils::tool {
 namespace {

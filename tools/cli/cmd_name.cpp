@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "ktutils/ktutils.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
 
 namespace ktutils::tool {
 

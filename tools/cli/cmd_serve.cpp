@@ -11,13 +11,13 @@
 #include <string>
 
 #include "ktutils/ktutils.h"
-#include "tools/cli_options.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
-#include "tools/log_writer.h"
-#include "tools/message_printer.h"
-#include "tools/pcapng_writer.h"
-#include "tools/reference_server.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
+#include "tools/net/log_writer.h"
+#include "tools/text/message_printer.h"
+#include "tools/capture/pcapng_writer.h"
+#include "tools/net/reference_server.h"
 
 namespace ktutils::tool {
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "ktutils/ktutils.h"
-#include "tools/checksum_line.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
+#include "tools/files/checksum_line.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
 
 namespace ktutils::tool {
 namespace {

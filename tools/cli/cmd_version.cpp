@@ -6,9 +6,9 @@
 #include <string>
 
 #include "ktutils/ktutils.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
-#include "tools/record_text.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
+#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 

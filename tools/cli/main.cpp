@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli_options.h"
-#include "tools/commands.h"
-#include "tools/exit_status.h"
-#include "tools/standard_output.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/exit_status.h"
+#include "tools/cli/standard_output.h"
 
 namespace tool = ktutils::tool;
 

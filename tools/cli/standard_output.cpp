@@ -1,4 +1,4 @@
-#include "tools/standard_output.h"
+#include "tools/cli/standard_output.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/exit_status.h"
+#include "tools/cli/exit_status.h"
 
 namespace ktutils::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/bounded_line.h"
+#include "tools/files/bounded_line.h"
 
 namespace ktutils::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/checksum_line.h"
+#include "tools/files/checksum_line.h"
 
 #include <cstdio>
 #include <cstring>

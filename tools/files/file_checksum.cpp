@@ -1,4 +1,4 @@
-#include "tools/file_checksum.h"
+#include "tools/files/file_checksum.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "ktutils/ktutils.h"
-#include "tools/progress_bar.h"
+#include "tools/files/progress_bar.h"
 
 namespace ktutils::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/progress_bar.h"
+#include "tools/files/progress_bar.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "tools/stored_marker.h"
+#include "tools/files/stored_marker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "tools/admission.h"
+#include "tools/net/admission.h"
 
 #include <algorithm>
 

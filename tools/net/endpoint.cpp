@@ -1,4 +1,4 @@
-#include "tools/endpoint.h"
+#include "tools/net/endpoint.h"
 
 #include <charconv>
 

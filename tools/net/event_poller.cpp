@@ -1,4 +1,4 @@
-#include "tools/event_poller.h"
+#include "tools/net/event_poller.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/tcp_socket.h"
+#include "tools/net/tcp_socket.h"
 
 namespace ktutils::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/log_writer.h"
+#include "tools/net/log_writer.h"
 
 #include <unistd.h>
 

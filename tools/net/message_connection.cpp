@@ -1,4 +1,4 @@
-#include "tools/message_connection.h"
+#include "tools/net/message_connection.h"
 
 #include <poll.h>
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "ktutils/host/nq2/nq_message_buffer.h"
-#include "tools/decoded_message.h"
-#include "tools/message_printer.h"
-#include "tools/tcp_socket.h"
+#include "tools/text/decoded_message.h"
+#include "tools/text/message_printer.h"
+#include "tools/net/tcp_socket.h"
 
 namespace ktutils::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/reference_client.h"
+#include "tools/net/reference_client.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <thread>
 
-#include "tools/connection_recorder.h"
-#include "tools/exit_status.h"
-#include "tools/message_connection.h"
-#include "tools/record_text.h"
+#include "tools/capture/connection_recorder.h"
+#include "tools/cli/exit_status.h"
+#include "tools/net/message_connection.h"
+#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ktutils/protocol/ktu_records.h"
-#include "tools/endpoint.h"
-#include "tools/message_printer.h"
+#include "tools/net/endpoint.h"
+#include "tools/text/message_printer.h"
 
 namespace ktutils::tool {
 

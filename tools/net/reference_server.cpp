@@ -1,4 +1,4 @@
-#include "tools/reference_server.h"
+#include "tools/net/reference_server.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -13,10 +13,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "tools/connection_recorder.h"
-#include "tools/event_poller.h"
-#include "tools/exit_status.h"
-#include "tools/message_connection.h"
+#include "tools/capture/connection_recorder.h"
+#include "tools/net/event_poller.h"
+#include "tools/cli/exit_status.h"
+#include "tools/net/message_connection.h"
 
 namespace ktutils::tool {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/admission.h"
-#include "tools/message_printer.h"
+#include "tools/net/admission.h"
+#include "tools/text/message_printer.h"
 
 namespace ktutils::tool {
 

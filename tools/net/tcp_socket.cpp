@@ -1,4 +1,4 @@
-#include "tools/tcp_socket.h"
+#include "tools/net/tcp_socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

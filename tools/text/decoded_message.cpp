@@ -1,4 +1,4 @@
-#include "tools/decoded_message.h"
+#include "tools/text/decoded_message.h"
 
 #include <cstring>
 #include <map>

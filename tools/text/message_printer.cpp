@@ -1,10 +1,10 @@
-#include "tools/message_printer.h"
+#include "tools/text/message_printer.h"
 
 #include <cerrno>
 #include <cinttypes>
 
-#include "tools/record_text.h"
-#include "tools/standard_output.h"
+#include "tools/text/record_text.h"
+#include "tools/cli/standard_output.h"
 
 namespace ktutils::tool {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tools/decoded_message.h"
+#include "tools/text/decoded_message.h"
 
 // One line per message, shared by dump, serve and connect.
 //

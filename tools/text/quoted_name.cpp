@@ -1,4 +1,4 @@
-#include "tools/quoted_name.h"
+#include "tools/text/quoted_name.h"
 
 #include <cstdio>
 #include <cstring>

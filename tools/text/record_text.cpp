@@ -1,4 +1,4 @@
-#include "tools/record_text.h"
+#include "tools/text/record_text.h"
 
 #include <charconv>
 #include <cinttypes>
