@@ -93,11 +93,11 @@ foreach(target ktutils nq2 mqmath)
   target_include_directories(${target} INTERFACE "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
 endforeach()
 
-install(FILES ktutils.h
+install(FILES ktutils/ktutils.h
   DESTINATION "${ktutils_include_dir}" COMPONENT ktutils_development)
 # Every public header of each part; protocol/detail is the codec's own.
 foreach(part checksum host library protocol)
-  install(DIRECTORY "${part}/"
+  install(DIRECTORY "ktutils/${part}/"
     DESTINATION "${ktutils_include_dir}/${part}" COMPONENT ktutils_development
     FILES_MATCHING PATTERN "*.h"
     PATTERN "detail" EXCLUDE
