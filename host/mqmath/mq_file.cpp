@@ -32,8 +32,8 @@ std::string TemporaryNameFor(const char* name) {
 #else
     const std::size_t folderEnd = path.rfind('/');
 #endif
-    const std::size_t keep = folderEnd == std::string::npos ? 0 : folderEnd + 1;
-    return path.substr(0, keep) + kTemporaryStem + std::string(kRandomChars, '0') + kTemporaryTail;
+    // npos + 1 is 0: a name without a folder keeps none.
+    return path.substr(0, folderEnd + 1) + kTemporaryStem + std::string(kRandomChars, '0') + kTemporaryTail;
 }
 
 std::uint64_t FreshBits() {
