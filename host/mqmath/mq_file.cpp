@@ -264,7 +264,6 @@ int MqFile::Open(const char* name, OpenMode mode) {
     m_uncaughtAtOpen = std::uncaught_exceptions();
     m_name = std::move(target);
     m_temporary = std::move(temporary);
-    m_bytes.clear();
     return 1;
 }
 
