@@ -13,13 +13,13 @@ public:
     MOCK_METHOD(Handle, CreateExclusive, (const char*), (override));
     MOCK_METHOD(bool, StatusOf, (Handle, ktutils::detail::FileStatus*), (override));
     MOCK_METHOD(bool, StatusOfPath, (const char*, ktutils::detail::FileStatus*), (override));
+    MOCK_METHOD(Lookup, StatusOfName, (const char*, ktutils::detail::FileStatus*), (override));
     MOCK_METHOD(std::int64_t, Read, (Handle, void*, std::size_t), (override));
     MOCK_METHOD(std::int64_t, Write, (Handle, const void*, std::size_t), (override));
     MOCK_METHOD(bool, Flush, (Handle), (override));
     MOCK_METHOD(bool, Close, (Handle), (override));
     MOCK_METHOD(bool, Rename, (const char*, const char*), (override));
     MOCK_METHOD(bool, Remove, (const char*), (override));
-    MOCK_METHOD(bool, FinalName, (const char*, XString*), (override));
     MOCK_METHOD(bool, MayWrite, (const char*), (override));
     MOCK_METHOD(Handle, OpenForWriting, (const char*), (override));
     MOCK_METHOD(Handle, CreateUnnamed, (const char*), (override));
@@ -35,7 +35,7 @@ public:
         KTUTILS_NATIVE(OpenForReading); KTUTILS_NATIVE(CreateExclusive); KTUTILS_NATIVE(OpenForWriting);
         KTUTILS_NATIVE(StatusOf); KTUTILS_NATIVE(StatusOfPath); KTUTILS_NATIVE(CreateUnnamed); KTUTILS_NATIVE(Read);
         KTUTILS_NATIVE(Write); KTUTILS_NATIVE(Truncate); KTUTILS_NATIVE(Flush); KTUTILS_NATIVE(Close); KTUTILS_NATIVE(Rename);
-        KTUTILS_NATIVE(Remove); KTUTILS_NATIVE(FinalName); KTUTILS_NATIVE(MayWrite); KTUTILS_NATIVE(Link);
+        KTUTILS_NATIVE(Remove); KTUTILS_NATIVE(StatusOfName); KTUTILS_NATIVE(MayWrite); KTUTILS_NATIVE(Link);
         KTUTILS_NATIVE(Adopt); KTUTILS_NATIVE(MapPages); KTUTILS_NATIVE(UnmapPages);
 #undef KTUTILS_NATIVE
     }

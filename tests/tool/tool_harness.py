@@ -465,6 +465,10 @@ class Marker(Case):
         self.assertEqual(self.read("ok.crc"), struct.pack("<Ii", zlib.adler32(b"ok"), -1))  # eight bytes, then four again
         run("marker", "write", self.path("ok"))
         self.assertEqual(self.read("ok.crc"), struct.pack("<I", zlib.adler32(b"ok")))
+        # Files cut at 4 bytes: the 8-byte form fails after the checksum, the same as the one stored, so only its bytes tell.
+        r = subprocess.run([TOOL, "marker", "write", "--info", "5", self.path("ok")], capture_output=True, text=True, timeout=LIMIT,
+                           preexec_fn=lambda: (signal.signal(signal.SIGXFSZ, signal.SIG_IGN), resource.setrlimit(resource.RLIMIT_FSIZE, (4, 4))))
+        self.assertEqual((r.returncode, r.stdout, r.stderr.split("/")[-1]), (3, "", "ok.crc: not stored (reading it back gives other bytes)\n"))
 
 
 class Session:

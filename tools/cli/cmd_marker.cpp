@@ -73,6 +73,17 @@ std::string MalformedText(const StoredMarker& marker) {
     return "MALFORMED (marker of " + std::to_string(marker.size) + " bytes, not 4 or 8)";
 }
 
+// What the library writes: the checksum, then the info when asked, each
+// little-endian.
+std::string MarkerBytes(unsigned int checksum, bool withInfo, int info) {
+    std::string bytes;
+    for (const unsigned int value : {checksum, static_cast<unsigned int>(info)}) {
+        for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>(value >> shift & 0xFFu);
+        if (!withInfo) break;
+    }
+    return bytes;
+}
+
 int WriteMarkers(const MarkerOptions& options, bool withInfo) {
     int status = kExitOk;
     for (const std::string& path : options.files) {
@@ -91,14 +102,17 @@ int WriteMarkers(const MarkerOptions& options, bool withInfo) {
             status = kExitSystem;
             continue;
         }
-        // It answers 1 once the marker opened, even when the write or the
-        // replacement then failed (a full disk); reading it back is the only way to know it is there.
+        // It answers 1 once the marker opened, even when a write then failed
+        // (an I/O error, a file size limit): only reading back every byte it
+        // was to write shows the marker there, since the old one left in its
+        // place may hold the same checksum.
         const StoredMarker stored = ReadStoredMarker(path);
-        if (stored.state != StoredMarker::State::Present || stored.checksum != checksum) {
+        if (stored.state != StoredMarker::State::Present || stored.bytes != MarkerBytes(checksum, withInfo, info)) {
             std::fprintf(stderr, "ktutils marker write: %s: not stored (reading it back %s)\n",
                          MarkerName(path).c_str(),
-                         stored.state == StoredMarker::State::Present ? "gives another checksum"
-                                                                      : "finds no marker");
+                         stored.state != StoredMarker::State::Present ? "finds no marker"
+                         : stored.checksum != checksum                ? "gives another checksum"
+                                                                      : "gives other bytes");
             status = kExitSystem;
             continue;
         }

@@ -23,12 +23,20 @@ StoredMarker ReadStoredMarker(const std::string& path) {
         return marker;
     }
     struct stat status {};
-    const bool statted = fstat(fd, &status) == 0;
-    const int statError = errno;
+    char bytes[8];
+    ssize_t got = -1;
+    if (fstat(fd, &status) == 0) {
+        // The bytes themselves too, for a caller that must know all of them:
+        // one read gives the few bytes of a regular file whole.
+        got = S_ISREG(status.st_mode) && status.st_size <= static_cast<off_t>(sizeof bytes)
+                  ? read(fd, bytes, sizeof bytes)
+                  : 0;
+    }
+    const int error = errno;
     close(fd);
-    if (!statted) {
+    if (got < 0) {
         marker.state = StoredMarker::State::Unreadable;
-        marker.error = statError;
+        marker.error = error;
         return marker;
     }
     if (!S_ISREG(status.st_mode)) return marker;
@@ -38,6 +46,7 @@ StoredMarker ReadStoredMarker(const std::string& path) {
         return marker;
     }
     marker.state = StoredMarker::State::Present;
+    marker.bytes.assign(bytes, static_cast<size_t>(got));
     marker.checksum = GetFileCRC2(path.c_str());
     return marker;
 }

@@ -15,6 +15,7 @@ struct StoredMarker {
     };
     State state = State::Absent;
     unsigned int checksum = 0;
+    std::string bytes;  // Present: all 4 or 8 of them, as the file holds them
     uint64_t size = 0;
     int error = 0;
 };

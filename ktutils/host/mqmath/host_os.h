@@ -5,14 +5,13 @@
 
 #include "ktutils/mqmath_export.h"
 
-class XString;
-
 namespace ktutils::detail {
 
 // What the runtime needs to know about an open file or a path, in a form that
 // every platform can fill in.
 struct FileStatus {
-    enum class Kind { Regular, Directory, CharacterDevice, BlockDevice, Fifo, Other };
+    // SymbolicLink only from StatusOfName, which looks at a name without following it.
+    enum class Kind { Regular, Directory, CharacterDevice, BlockDevice, Fifo, SymbolicLink, Other };
     Kind kind = Kind::Other;
     std::uint64_t size = 0;         // bytes; meaningful for regular files
     unsigned int permissions = 0;  // the nine rwx bits
@@ -39,11 +38,18 @@ public:
     // An existing file, for reading from its start. Must never block: a FIFO
     // without a writer still opens (and is then refused by its status).
     virtual Handle OpenForReading(const char* path) = 0;
-    // A file that must not exist yet, created for writing.
+    // A file that must not exist yet, created for writing; fails when the
+    // name is taken, by anything, a dangling link included.
     virtual Handle CreateExclusive(const char* path) = 0;
     virtual bool StatusOf(Handle file, FileStatus* status) = 0;
     // Follows links; false when nothing is there.
     virtual bool StatusOfPath(const char* path, FileStatus* status) = 0;
+    // What the name itself is, a link not followed. Absent: nothing by that
+    // name (or no such folder). Refused: the name cannot be looked up at all,
+    // being too long for the file system, or behind a folder that may not
+    // be searched.
+    enum class Lookup { Found, Absent, Refused };
+    virtual Lookup StatusOfName(const char* path, FileStatus* status) = 0;
     // One transfer: may move fewer bytes than asked; -1 on error.
     virtual std::int64_t Read(Handle file, void* buffer, std::size_t count) = 0;
     virtual std::int64_t Write(Handle file, const void* bytes, std::size_t count) = 0;
@@ -56,20 +62,19 @@ public:
 
     // What a replacement needs so that it lands where, and as, an in-place
     // write would.
-    // The name a write through `path` lands on: symbolic links in its last
-    // component followed, as open(2) follows them, to a name that is none
-    // (which may not exist yet). False on a link loop or an unreadable link.
-    virtual bool FinalName(const char* path, XString* name) = 0;
     // The OS's own verdict (access rules, read-only mounts) on writing the
     // existing file at `path` in place.
     virtual bool MayWrite(const char* path) = 0;
-    // An existing file for writing in place: neither created nor emptied.
+    // A file for writing in place, created when absent, never emptied; a
+    // link at `path` is followed by the OS's open alone, with every check it
+    // makes on the way.
     virtual Handle OpenForWriting(const char* path) = 0;
     // A new file with no name yet, on the file system and in the folder that
     // `path` would be in; kInvalidHandle where the OS, the file system or the
     // folder offers none.
     virtual Handle CreateUnnamed(const char* path) = 0;
-    // Gives an unnamed file the name `path`; fails when the name is taken.
+    // Gives an unnamed file the name `path`; fails when the name is taken,
+    // never replacing what is there.
     virtual bool Link(Handle file, const char* path) = 0;
     // Gives the open file the owner, group and permission bits of `like`.
     virtual bool Adopt(Handle file, const FileStatus& like) = 0;

@@ -1,11 +1,9 @@
 #include "ktutils/host/mqmath/host_os.h"
-#include "ktutils/host/mqmath/xstring.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
-#include <climits>
 #include <string>
 
 #include <fcntl.h>
@@ -20,8 +18,6 @@ namespace {
 // count inside ssize_t everywhere.
 constexpr std::size_t kLargestTransfer = std::size_t{1} << 30;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-// open(2) gives up after this many links in a row (Linux's MAXSYMLINKS).
-constexpr int kMostLinks = 40;
 
 // The folder part of `path`, "." when it has none.
 std::string FolderOf(const std::string& path) {
@@ -37,6 +33,7 @@ FileStatus ToStatus(const struct stat& st) {
     else if (S_ISCHR(st.st_mode)) status.kind = FileStatus::Kind::CharacterDevice;
     else if (S_ISBLK(st.st_mode)) status.kind = FileStatus::Kind::BlockDevice;
     else if (S_ISFIFO(st.st_mode)) status.kind = FileStatus::Kind::Fifo;
+    else if (S_ISLNK(st.st_mode)) status.kind = FileStatus::Kind::SymbolicLink;
     status.size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
     status.permissions = static_cast<unsigned int>(st.st_mode) & 0777u;
     status.owner = static_cast<std::uint32_t>(st.st_uid);
@@ -80,6 +77,17 @@ public:
         return true;
     }
 
+    Lookup StatusOfName(const char* path, FileStatus* status) override {
+        struct stat st {};
+        if (::lstat(path, &st) == 0) {
+            *status = ToStatus(st);
+            return Lookup::Found;
+        }
+        // ENAMETOOLONG among the refusals: a name the file system cannot hold
+        // must not pass for one that is merely absent.
+        return errno == ENOENT ? Lookup::Absent : Lookup::Refused;
+    }
+
     std::int64_t Read(Handle file, void* buffer, std::size_t count) override {
         if (count > kLargestTransfer) count = kLargestTransfer;
         ssize_t got;
@@ -116,25 +124,6 @@ public:
 
     bool Remove(const char* path) override { return ::unlink(path) == 0; }
 
-    bool FinalName(const char* path, XString* name) override {
-        std::string current = path;
-        for (int links = 0; links <= kMostLinks; ++links) {
-            struct stat st {};
-            if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-                *name = current.c_str();
-                return true;
-            }
-            char target[PATH_MAX];
-            const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
-            if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
-            std::string next(target, static_cast<std::size_t>(length));
-            // A relative target is read from the link's own folder.
-            if (next[0] != '/') next = FolderOf(current) + "/" + next;
-            current = std::move(next);
-        }
-        return false;
-    }
-
     bool MayWrite(const char* path) override {
         // The effective ids, as open(2) uses them.
         return ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
@@ -143,7 +132,7 @@ public:
     Handle OpenForWriting(const char* path) override {
         int fd;
         do {
-            fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+            fd = ::open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
         } while (fd < 0 && errno == EINTR);
         return fd < 0 ? kInvalidHandle : fd;
     }

@@ -1,5 +1,4 @@
 #include "ktutils/host/mqmath/host_os.h"
-#include "ktutils/host/mqmath/xstring.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -22,6 +21,15 @@ HostOs::Handle FromHandle(HANDLE handle) {
 
 std::uint64_t SizeOf(DWORD high, DWORD low) {
     return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+FileStatus FromAttributes(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    FileStatus status;
+    status.kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileStatus::Kind::Directory
+                                                                         : FileStatus::Kind::Regular;
+    status.size = SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
+    status.permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444u : 0666u;
+    return status;
 }
 
 class WindowsHostOs final : public HostOs {
@@ -65,13 +73,23 @@ public:
     bool StatusOfPath(const char* path, FileStatus* status) override {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-        *status = FileStatus{};
-        status->kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                           ? FileStatus::Kind::Directory
-                           : FileStatus::Kind::Regular;
-        status->size = SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
-        status->permissions = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0444u : 0666u;
+        *status = FromAttributes(data);
         return true;
+    }
+
+    Lookup StatusOfName(const char* path, FileStatus* status) override {
+        // The attributes of the name itself: a symbolic link or junction is
+        // a reparse point here, not followed.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Lookup::Absent
+                                                                                 : Lookup::Refused;
+        }
+        *status = FromAttributes(data);
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            status->kind = FileStatus::Kind::SymbolicLink;
+        return Lookup::Found;
     }
 
     std::int64_t Read(Handle file, void* buffer, std::size_t count) override {
@@ -100,12 +118,6 @@ public:
 
     bool Remove(const char* path) override { return ::DeleteFileA(path) != 0; }
 
-    bool FinalName(const char* path, XString* name) override {
-        // Symbolic links need a privilege on Windows and are left to the OS.
-        *name = path;
-        return true;
-    }
-
     bool MayWrite(const char* path) override {
         const HANDLE handle = ::CreateFileA(path, GENERIC_WRITE,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -118,7 +130,7 @@ public:
     Handle OpenForWriting(const char* path) override {
         return FromHandle(::CreateFileA(path, GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
     // No unnamed files: replacements go through a named temporary file, which

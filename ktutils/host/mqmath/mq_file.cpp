@@ -1,8 +1,11 @@
 #include "ktutils/host/mqmath/mq_file.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -10,15 +13,62 @@ namespace {
 
 using ktutils::detail::FileStatus;
 using ktutils::detail::HostOs;
+using Lookup = HostOs::Lookup;
 
-// The one temporary name of a replacement of `name`: the same length, so
-// that it fits wherever the name does, with the last character changed
-// ("x.crc" -> "x.cr~"). Being one per name, a temporary left by an
-// interrupted writer is found and removed by the next writer of that name.
-XString TemporaryNameFor(const XString& name) {
-    std::string temporary(name.CStr(), name.GetLength());
-    temporary.back() = temporary.back() == '~' ? '#' : '~';
-    return XString(temporary.c_str());
+// A replacement's temporary name: in the name's own folder, so that the
+// rename stays on one file system, and short, so that it fits wherever the
+// name does; the random part is rewritten for every try.
+constexpr char kTemporaryStem[] = "crc-";
+constexpr char kTemporaryTail[] = ".tmp";
+constexpr std::size_t kRandomChars = 12;  // 60 bits: nobody lays out the names ahead
+// A fresh name is taken only where someone foresaw it; past a few such
+// names, the write goes in place.
+constexpr int kNameTries = 8;
+
+std::string TemporaryNameFor(const char* name) {
+    const std::string path(name);
+#ifdef _WIN32
+    const std::size_t folderEnd = path.find_last_of("/\\:");
+#else
+    const std::size_t folderEnd = path.rfind('/');
+#endif
+    // npos + 1 is 0: a name without a folder keeps none.
+    return path.substr(0, folderEnd + 1) + kTemporaryStem + std::string(kRandomChars, '0') + kTemporaryTail;
+}
+
+std::uint64_t FreshBits() {
+    // The clock and a counter stand in where the OS gives no entropy: a
+    // guessed name costs a retry, never a file.
+    static std::atomic<std::uint64_t> calls{0};
+    std::uint64_t bits = (calls.fetch_add(1) + 1) * 0x9E3779B97F4A7C15u ^
+                         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+        std::random_device device;
+        bits ^= static_cast<std::uint64_t>(device()) << 32 ^ device();
+    } catch (...) {
+    }
+    return bits;
+}
+
+// Lower case and digits alone, for file systems that ignore case.
+void MakeFresh(std::string& temporary) {
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
+    std::uint64_t bits = FreshBits();
+    const std::size_t at = temporary.size() - (sizeof kTemporaryTail - 1) - kRandomChars;
+    for (std::size_t i = 0; i < kRandomChars; ++i, bits >>= 5) temporary[at + i] = kDigits[bits & 31u];
+}
+
+// `make` under fresh names until one is free. A name that is taken belongs
+// to someone else: it is left as it is and never tried again.
+template <class Make>
+bool UnderFreshName(HostOs& os, std::string& temporary, Make make) {
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        MakeFresh(temporary);
+        if (make(temporary.c_str())) return true;
+        FileStatus taken;
+        if (os.StatusOfName(temporary.c_str(), &taken) != Lookup::Found) return false;  // refused, not taken
+    }
+    return false;
 }
 
 // What an in-place open of an existing file for writing would accept: a
@@ -30,13 +80,15 @@ bool MayReplace(HostOs& os, const char* name, const FileStatus& existing) {
            os.MayWrite(name);
 }
 
-// The named temporary, created exclusively; one left behind by an
-// interrupted writer is removed once and the creation tried again.
-HostOs::Handle CreateNamed(HostOs& os, const XString& temporary) {
-    HostOs::Handle handle = os.CreateExclusive(temporary.CStr());
-    if (handle != HostOs::kInvalidHandle) return handle;
-    if (!os.Remove(temporary.CStr())) return HostOs::kInvalidHandle;
-    return os.CreateExclusive(temporary.CStr());
+// The file at `name`, opened in place by the OS (links followed by it
+// alone), when it is a regular file.
+HostOs::Handle OpenInPlace(HostOs& os, const char* name) {
+    const HostOs::Handle handle = os.OpenForWriting(name);
+    if (handle == HostOs::kInvalidHandle) return handle;
+    FileStatus opened;
+    if (os.StatusOf(handle, &opened) && opened.kind == FileStatus::Kind::Regular) return handle;
+    os.Close(handle);
+    return HostOs::kInvalidHandle;
 }
 
 bool SameFile(const FileStatus& a, const FileStatus& b) {
@@ -44,6 +96,24 @@ bool SameFile(const FileStatus& a, const FileStatus& b) {
     // unshared open already keeps other writers off the file.
     if (a.inode == 0 || b.inode == 0) return true;
     return a.device == b.device && a.inode == b.inode;
+}
+
+// Whether the temporary name still holds the open file: only then is it the
+// writer's own to rename or remove.
+bool StillNames(HostOs& os, HostOs::Handle file, const char* temporary) {
+    FileStatus mine, there;
+    return os.StatusOf(file, &mine) && os.StatusOfName(temporary, &there) == Lookup::Found &&
+           SameFile(mine, there);
+}
+
+std::uint64_t WriteAll(HostOs& os, HostOs::Handle file, const unsigned char* bytes, std::uint64_t count) {
+    std::uint64_t done = 0;
+    while (done < count) {
+        const std::int64_t put = os.Write(file, bytes + done, static_cast<std::size_t>(count - done));
+        if (put <= 0) break;
+        done += std::min<std::uint64_t>(static_cast<std::uint64_t>(put), count - done);
+    }
+    return done;
 }
 
 unsigned int ModeWord(const FileStatus& status) {
@@ -54,6 +124,7 @@ unsigned int ModeWord(const FileStatus& status) {
         case FileStatus::Kind::CharacterDevice: type = 0x2000; break;
         case FileStatus::Kind::BlockDevice: type = 0x6000; break;
         case FileStatus::Kind::Fifo: type = 0x1000; break;
+        case FileStatus::Kind::SymbolicLink:
         case FileStatus::Kind::Other: type = 0; break;
     }
     return type | (status.permissions & 0777u);
@@ -63,50 +134,60 @@ unsigned int ModeWord(const FileStatus& status) {
 
 MqFile::~MqFile() {
     if (m_handle == HostOs::kInvalidHandle) return;
+    const HostOs::Handle handle = std::exchange(m_handle, HostOs::kInvalidHandle);
     if (m_mode == ReadExisting) {
-        m_os->Close(m_handle);
+        m_os->Close(handle);
         return;
     }
-    // Unwinding means the writer did not finish: its bytes must not replace a
-    // whole file.
-    const bool finished = !m_failed && std::uncaught_exceptions() <= m_uncaughtAtOpen;
-    const HostOs::Handle handle = std::exchange(m_handle, HostOs::kInvalidHandle);
-    const char* temporary = m_temporary.CStr();
+    // Unwinding means the writer did not finish and its caller gets no
+    // answer: the old contents stay.
+    const bool unwinding = std::uncaught_exceptions() > m_uncaughtAtOpen;
+    const bool complete = !unwinding && !m_failed;
+    const char* temporary = m_temporary.c_str();
+    bool replaced = false;
     switch (m_way) {
         case WriteWay::InPlace:
-            if (finished) {
+            if (complete) {
                 m_os->Truncate(handle, m_size);
                 m_os->Flush(handle);
             }
             m_os->Close(handle);
             return;
         case WriteWay::Unnamed: {
-            bool named = finished && m_os->Flush(handle);
-            if (named && !m_os->Link(handle, temporary)) {
-                // Left by an interrupted writer, or another writer's about to
-                // be renamed: either way the name is free to take.
-                m_os->Remove(temporary);
-                named = m_os->Link(handle, temporary);
-            }
+            // linkat cannot replace a name, hence the temporary one and the
+            // rename; a writer killed between the two leaves it behind.
+            const bool named = complete && m_os->Flush(handle) &&
+                               UnderFreshName(*m_os, m_temporary, [&](const char* fresh) {
+                                   return m_os->Link(handle, fresh);
+                               });
+            replaced = named && m_os->Rename(temporary, m_name.CStr());
+            if (named && !replaced && StillNames(*m_os, handle, temporary)) m_os->Remove(temporary);
             m_os->Close(handle);
-            if (named && !m_os->Rename(temporary, m_name.CStr())) m_os->Remove(temporary);
-            return;
+            break;
         }
         case WriteWay::Named: {
-            FileStatus mine, there;
-            const bool ours = m_os->StatusOf(handle, &mine) && m_os->StatusOfPath(temporary, &there) &&
-                              SameFile(mine, there);
-            // Not ours: another writer removed it as stale and writes its own.
-            if (!ours) {
-                m_os->Close(handle);
-                return;
-            }
-            const bool flushed = finished && m_os->Flush(handle);
+            // Another's now, when someone moved it away: neither renamed nor
+            // removed.
+            const bool ours = StillNames(*m_os, handle, temporary);
+            const bool flushed = complete && ours && m_os->Flush(handle);
             const bool closed = m_os->Close(handle);
-            if (!flushed || !closed || !m_os->Rename(temporary, m_name.CStr())) m_os->Remove(temporary);
-            return;
+            replaced = flushed && closed && m_os->Rename(temporary, m_name.CStr());
+            if (ours && !replaced) m_os->Remove(temporary);
+            break;
         }
     }
+    if (replaced || unwinding) return;
+    // The replacement could not be completed, and the writer has answered
+    // that the file opened: the bytes go in place, as an in-place open
+    // would have put them.
+    const HostOs::Handle inPlace = OpenInPlace(*m_os, m_name.CStr());
+    if (inPlace == HostOs::kInvalidHandle) return;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(m_bytes.data());
+    if (WriteAll(*m_os, inPlace, bytes, m_bytes.size()) == m_bytes.size()) {
+        m_os->Truncate(inPlace, m_bytes.size());
+        m_os->Flush(inPlace);
+    }
+    m_os->Close(inPlace);
 }
 
 int MqFile::Open(const char* name, OpenMode mode) {
@@ -132,39 +213,47 @@ int MqFile::Open(const char* name, OpenMode mode) {
 
     // Every name is built before a file exists: nothing after the creation
     // may throw and leave it behind.
-    XString target;
-    if (!os.FinalName(name, &target) || target.IsEmpty() || target.CStr()[target.GetLength() - 1] == '/')
-        return 0;
-    XString temporary = TemporaryNameFor(target);
+    XString target(name);
+    std::string temporary = TemporaryNameFor(name);
     FileStatus existing;
-    const bool exists = os.StatusOfPath(target.CStr(), &existing);
-    if (exists && !MayReplace(os, target.CStr(), existing)) return 0;
+    const Lookup lookup = os.StatusOfName(name, &existing);
+    if (lookup == Lookup::Refused) return 0;
+    bool exists = lookup == Lookup::Found;
 
-    WriteWay way = WriteWay::Unnamed;
-    HostOs::Handle handle = os.CreateUnnamed(target.CStr());
-    if (handle == HostOs::kInvalidHandle) {
-        way = WriteWay::Named;
-        handle = CreateNamed(os, temporary);
-    }
-    // A replacement that cannot keep the owner would change the file as an
-    // in-place write never does.
-    if (handle != HostOs::kInvalidHandle && exists && !os.Adopt(handle, existing)) {
-        os.Close(handle);
-        if (way == WriteWay::Named) os.Remove(temporary.CStr());
-        handle = HostOs::kInvalidHandle;
-    }
-    if (handle == HostOs::kInvalidHandle) {
+    WriteWay way = WriteWay::InPlace;
+    HostOs::Handle handle = HostOs::kInvalidHandle;
+    if (exists && existing.kind == FileStatus::Kind::SymbolicLink) {
+        // Replacing the name would replace the link; reading the link to
+        // replace its target would skip the checks the OS makes when it
+        // follows one (fs.protected_symlinks among them). So the OS's own
+        // open follows it, and the target is written in place.
+        exists = os.StatusOfPath(name, &existing);
+        if (exists && !MayReplace(os, name, existing)) return 0;
+    } else {
+        if (exists && !MayReplace(os, name, existing)) return 0;
+        way = WriteWay::Unnamed;
+        handle = os.CreateUnnamed(name);
+        if (handle == HostOs::kInvalidHandle) {
+            way = WriteWay::Named;
+            UnderFreshName(os, temporary, [&](const char* fresh) {
+                return (handle = os.CreateExclusive(fresh)) != HostOs::kInvalidHandle;
+            });
+        }
+        // A replacement that cannot keep the owner would change the file as
+        // an in-place write never does.
+        if (handle != HostOs::kInvalidHandle && exists && !os.Adopt(handle, existing)) {
+            os.Close(handle);
+            if (way == WriteWay::Named) os.Remove(temporary.c_str());
+            handle = HostOs::kInvalidHandle;
+        }
         // The folder refuses new names (or the owner cannot be kept): an
         // existing file is still written, in place.
-        if (!exists) return 0;
+        if (handle == HostOs::kInvalidHandle && !exists) return 0;
+    }
+    if (handle == HostOs::kInvalidHandle) {
         way = WriteWay::InPlace;
-        handle = os.OpenForWriting(target.CStr());
+        handle = OpenInPlace(os, name);
         if (handle == HostOs::kInvalidHandle) return 0;
-        FileStatus opened;
-        if (!os.StatusOf(handle, &opened) || opened.kind != FileStatus::Kind::Regular) {
-            os.Close(handle);
-            return 0;
-        }
     }
     m_os = &os;
     m_handle = handle;
@@ -195,18 +284,15 @@ unsigned int MqFile::Read(void* buffer, unsigned int count) {
 }
 
 unsigned int MqFile::Write(const void* bytes, unsigned int count) {
-    if (m_handle == HostOs::kInvalidHandle || m_mode != WriteReplace || m_failed) return 0;
+    if (m_handle == HostOs::kInvalidHandle || m_mode != WriteReplace) return 0;
     if (bytes == nullptr && count != 0) return 0;
     const auto* next = static_cast<const unsigned char*>(bytes);
-    unsigned int done = 0;
-    while (done < count) {
-        const std::int64_t put = m_os->Write(m_handle, next + done, count - done);
-        if (put <= 0) {
-            m_failed = true;
-            break;
-        }
-        done += static_cast<unsigned int>(std::min<std::int64_t>(put, count - done));
-    }
+    // Kept for a write in place should the replacement fail; only markers
+    // are written this way, 4 bytes at a time.
+    if (m_way != WriteWay::InPlace) m_bytes.append(reinterpret_cast<const char*>(next), count);
+    if (m_failed) return 0;
+    const auto done = static_cast<unsigned int>(WriteAll(*m_os, m_handle, next, count));
+    m_failed = done != count;
     m_size += done;
     return done;
 }

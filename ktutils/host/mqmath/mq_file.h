@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ktutils/host/mqmath/host_os.h"
 #include "ktutils/host/mqmath/xstring.h"
@@ -11,16 +12,23 @@
 // Mode 1 opens only what reads as a regular file's contents, and only when its
 // length fits in 32 bits: a directory, a FIFO or a device fails to open (and
 // never blocks), so no caller can mistake part of a file for all of it.
-// Mode 2 writes where an in-place open for writing would (through symbolic
-// links, to their target) and fails where it would: on a directory or another
-// non-regular file, or on an existing file that the caller may not write or
-// that has no write bit at all. The bytes go to a new file in the same folder
-// (unnamed where the OS allows it), which takes the name, with the old file's
-// owner and permissions, only when the file object is destroyed: a reader sees
-// the old contents or the new ones, never a mix. Should a write fail, or the
-// object be destroyed while an exception passes, the old contents stay. Where
-// the folder refuses new names, or the owner could not be kept, an existing
-// file is written in place instead and cut to the bytes written.
+// Mode 2 writes what an in-place open for writing (created when absent) would
+// reach, and fails where that open would: on a directory or another
+// non-regular file, on an existing file that the caller may not write or that
+// has no write bit at all, on a name too long for the file system. A name
+// that is a symbolic link is written in place, through the link, by the OS's
+// own open: the link is never read here, so every check the OS makes on
+// following it applies. Any other file is replaced whole: the bytes go to a
+// new file in the same folder (unnamed where the OS allows it), which, with
+// the old file's owner and permissions, takes the name when the file object
+// is destroyed, so a reader sees the old contents or the new ones, never a
+// mix. Its temporary name is a fresh random one, created or linked only
+// where nothing is; a taken name is skipped, never reused, replaced or
+// removed. Where the folder refuses new names, or the owner could not be
+// kept, an existing file is written in place instead and cut to the bytes
+// written; where the replacement fails later (a write, the link, the
+// rename), the bytes are written in place then. Only while an exception
+// passes does the file keep its old contents.
 class MQMATH_EXPORT MqFile {
 public:
     enum OpenMode {
@@ -58,8 +66,9 @@ private:
     OpenMode m_mode = ReadExisting;
     WriteWay m_way = WriteWay::InPlace;  // mode 2: where the bytes go
     std::uint64_t m_size = 0;
-    bool m_failed = false;         // a write failed: the old contents stay
+    bool m_failed = false;         // a write failed
     int m_uncaughtAtOpen = 0;      // exceptions in flight when opened
-    XString m_name;                // mode 2: the name to replace, links followed
-    XString m_temporary;           // mode 2: the name the new file takes before the final one
+    XString m_name;                // mode 2: the name as given
+    std::string m_temporary;       // mode 2: the new file's name before the final one, made fresh in place
+    std::string m_bytes;           // mode 2, replacing: every byte asked for, to write in place if need be
 };
