@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "ktutils/checksum/compute_crc.h"
 #include "ktutils/checksum/crc_marker.h"
 #include "ktutils/host/mqmath/mq_file.h"
 #include "tests/host_os_mock.h"
@@ -128,7 +129,7 @@ struct ReadCase { const char* name; Thing file; int size; Thing marker; Bytes by
 
 const ReadCase kReadCases[] = {
     {"EmptyFile", kRegular, 0, kNone, {}, kNative, 1, 0, 0}, {"OneByteFile", kRegular, 1, kNone, {}, kNative, kComputed, 0, 0},
-    {"FileOfManyReadPieces", kRegular, (3 << 20) + 5, kNone, {}, kNative, kComputed, 0, 0},
+    {"FileOfSeveralMiB", kRegular, (3 << 20) + 5, kNone, {}, kNative, kComputed, 0, 0},
     {"NoFile", kNone, 0, kNone, {}, kNative, 0, 0, 0}, {"Folder", kFolder, 0, kNone, {}, kNative, 0, 0, 0},
     {"FileTheOsRefusesToOpen", kRegular, 10, kNone, {}, kNoOpen, 0, 0, 0},
     {"FourGiBFile", kRegular, 10, kNone, {}, kHuge, 0, 0, 0},
@@ -169,6 +170,18 @@ TEST_P(FileCRC, IsTheMarkersElseZlibsOverTheWholeFileElseZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileCRC, testing::ValuesIn(kReadCases), NameOf<ReadCase>);
+
+// The whole file goes into one scratch block in one read, then into one checksum call: the OS is asked for
+// every byte at once (it may hand them over in several parts), never for a piece of the file at a time.
+TEST_F(Files, ComputeCRCAsksForTheWholeFileInOneRead) {
+    const std::string path = dir.Path("data");
+    const Bytes bytes((3 << 20) + 5, 0x5A);
+    Make(kRegular, path, bytes);
+    std::vector<std::size_t> asked;
+    ON_CALL(os, Read).WillByDefault([&](auto f, auto b, auto n) { return asked.push_back(n), os.native.Read(f, b, n); });
+    EXPECT_EQ(ComputeCRC(path.c_str()), adler32(1, bytes.data(), static_cast<uInt>(bytes.size())));
+    EXPECT_EQ(asked.empty() ? 0 : asked.front(), bytes.size());
+}
 
 // The writers land where, and fail where, an in-place open of the marker for writing would, and leave a
 // whole marker, old (1..8, with `mode` when not 0) or new; `info`: WriteFileInfo, else CreateFileCRCMarker.

@@ -11,10 +11,6 @@ const unsigned char* Bytes(const char* data) { return reinterpret_cast<const uns
 // A negative length would reach zlib as a count near 4 GiB: it reads nothing.
 unsigned int Length(int length) { return length > 0 ? static_cast<unsigned int>(length) : 0u; }
 
-// A piece of a file: small enough to stay in the L2 cache between the read
-// and the checksum, large enough that the read calls cost nothing.
-constexpr unsigned int kPieceBytes = 256u << 10;
-
 }  // namespace
 
 unsigned int InitComputeCRC() {
@@ -38,21 +34,11 @@ unsigned int ComputeCRC(const char* path) {
     // the file closes, on every path.
     MqScratchBlock block(size);
     auto* memory = static_cast<unsigned char*>(block.Memory());
-    // With no block, a non-empty file reads nothing and comes up short.
-    if (memory == nullptr) return file.Read(memory, size) == size ? InitComputeCRC() : 0;
-    // Read in pieces into the start of the block and checksummed at once,
-    // while each piece is still in the cache: the bytes cross memory once, as
-    // in a plain read loop, and only the first piece of the block is ever
-    // touched, so a large file costs no page faults and leaves nothing
-    // resident.
-    unsigned long checksum = InitComputeCRC();
-    unsigned int done = 0;
-    while (done < size) {
-        const unsigned int piece = size - done < kPieceBytes ? size - done : kPieceBytes;
-        const unsigned int got = file.Read(memory, piece);
-        checksum = ktutils::detail::Adler32(checksum, memory, got);
-        done += got;
-        if (got != piece) break;  // the file ended early: a short read, as before
-    }
-    return done == size ? static_cast<unsigned int>(checksum) : 0;
+    // The whole file in one read and one checksum call, as the platform's
+    // programs expect of this call (memory use equals the file's size; a
+    // caller that wants a bounded footprint continues a running checksum
+    // over pieces of its own). With no block, a non-empty file reads nothing
+    // and comes up short.
+    if (file.Read(memory, size) != size) return 0;
+    return static_cast<unsigned int>(ktutils::detail::Adler32(InitComputeCRC(), memory, size));
 }
