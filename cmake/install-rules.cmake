@@ -57,9 +57,9 @@ if(KTUTILS_MINGW_RUNTIME_DLLS)
     DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
 endif()
 
-# The trust provider that VerifyServerComponent loads by name off Windows,
-# found through libktutils' run path (or the program's, when ktutils is
-# linked statically).
+# The trust provider that VerifyServerComponent loads off Windows, from
+# libktutils' private folder (or, when ktutils is linked statically, from the
+# program's view of it: docs/signature.md).
 if(TARGET wintrust)
   install(TARGETS wintrust
     LIBRARY DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_runtime)
@@ -70,9 +70,8 @@ if(NOT KTUTILS_INSTALL)
 endif()
 
 # A consumer's program calls libnq2 itself (the buffer), so it needs the
-# private folder on its own run path, whether it links shared or static
-# (static: for the trust provider).
-if(UNIX AND NOT APPLE)
+# private folder on its own run path when the libraries are shared.
+if(UNIX AND NOT APPLE AND BUILD_SHARED_LIBS)
   foreach(target nq2 mqmath)
     target_link_options(${target} INTERFACE
       "$<INSTALL_INTERFACE:LINKER:-rpath,$<INSTALL_PREFIX>/${KTUTILS_PRIVATE_LIBDIR}>")
