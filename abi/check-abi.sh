@@ -28,7 +28,7 @@ abi_dump() {
 }
 
 status=0
-for lib in "$build/libktutils.so" "$build/host/nq2/libnq2.so" "$build/host/mqmath/libmqmath.so"; do
+for lib in "$build/libktutils.so" "$build/ktutils/libnq2.so" "$build/ktutils/libmqmath.so"; do
   soname="$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')"
   stem="${soname%%.so.*}"
   baseline="$root/abi/$soname.abi"

@@ -12,14 +12,9 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# libnq2, libmqmath and the trust provider are the library's own, with names
-# too generic for the system's library folder: they live in a folder of
-# their own, found through run paths into it, never through the system's
-# library path (docs/packaging.md).
-set(KTUTILS_PRIVATE_LIBDIR "${CMAKE_INSTALL_LIBDIR}/ktutils")
-
 # Relocatable by default: libktutils finds the stand-ins and the trust
-# provider below itself ($ORIGIN/ktutils), the tool finds both folders
+# provider below itself (its run path $ORIGIN/ktutils is set with the build
+# tree's layout in CMakeLists.txt), the tool finds both folders
 # relative to itself. A distribution's package (KTUTILS_DISTRO_LAYOUT) has
 # the library in a folder the loader searches anyway: the tool then carries
 # only the absolute private folder, which it needs because it calls libnq2
@@ -27,16 +22,15 @@ set(KTUTILS_PRIVATE_LIBDIR "${CMAKE_INSTALL_LIBDIR}/ktutils")
 option(KTUTILS_DISTRO_LAYOUT
   "Install for a distribution package: no run path to the system's own library folder" OFF)
 if(UNIX AND NOT APPLE)
-  set_target_properties(ktutils PROPERTIES INSTALL_RPATH "$ORIGIN/ktutils")
   set_target_properties(nq2 mqmath PROPERTIES INSTALL_RPATH "")
-  if(TARGET ktutils-cli)
+  if(TARGET ktutils-cli-installed)
     if(KTUTILS_DISTRO_LAYOUT)
       set(ktutils_cli_rpath "${CMAKE_INSTALL_FULL_LIBDIR}/ktutils")
     else()
       file(RELATIVE_PATH ktutils_bin_to_lib "/-/${CMAKE_INSTALL_BINDIR}" "/-/${CMAKE_INSTALL_LIBDIR}")
       set(ktutils_cli_rpath "$ORIGIN/${ktutils_bin_to_lib};$ORIGIN/${ktutils_bin_to_lib}/ktutils")
     endif()
-    set_target_properties(ktutils-cli PROPERTIES INSTALL_RPATH "${ktutils_cli_rpath}")
+    set_target_properties(ktutils-cli-installed PROPERTIES INSTALL_RPATH "${ktutils_cli_rpath}")
   endif()
 endif()
 
@@ -63,9 +57,9 @@ if(KTUTILS_MINGW_RUNTIME_DLLS)
     DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_runtime)
 endif()
 
-# The trust provider that VerifyServerComponent loads by name off Windows,
-# found through libktutils' run path (or the program's, when ktutils is
-# linked statically).
+# The trust provider that VerifyServerComponent loads off Windows, from
+# libktutils' private folder (or, when ktutils is linked statically, from the
+# program's view of it: docs/signature.md).
 if(TARGET wintrust)
   install(TARGETS wintrust
     LIBRARY DESTINATION "${KTUTILS_PRIVATE_LIBDIR}" COMPONENT ktutils_runtime)
@@ -76,9 +70,8 @@ if(NOT KTUTILS_INSTALL)
 endif()
 
 # A consumer's program calls libnq2 itself (the buffer), so it needs the
-# private folder on its own run path, whether it links shared or static
-# (static: for the trust provider).
-if(UNIX AND NOT APPLE)
+# private folder on its own run path when the libraries are shared.
+if(UNIX AND NOT APPLE AND BUILD_SHARED_LIBS)
   foreach(target nq2 mqmath)
     target_link_options(${target} INTERFACE
       "$<INSTALL_INTERFACE:LINKER:-rpath,$<INSTALL_PREFIX>/${KTUTILS_PRIVATE_LIBDIR}>")
@@ -113,7 +106,7 @@ install(FILES
   DESTINATION "${ktutils_include_dir}" COMPONENT ktutils_development)
 
 if(TARGET ktutils-cli)
-  install(TARGETS ktutils-cli RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_tools)
+  install(TARGETS ktutils-cli-installed RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT ktutils_tools)
   install(FILES "${PROJECT_BINARY_DIR}/tools/ktutils.1"
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1" COMPONENT ktutils_tools)
   # Where bash-completion looks for a command's script: by the command's name.

@@ -7,16 +7,17 @@
 #include "ktutils/host/wintrust/wide_path.h"
 #include "tests/temp_dir.h"
 
-// A name without a folder that ends in ".dll", in any case, is the platform's "lib<name>.so", found first beside the
-// program (where the build copies the provider; the loader records it without a name); other names are taken as given.
+// A name without a folder that ends in ".dll", in any case, is the platform's "lib<name>.so", found beside the
+// program (where the build copies the provider; the loader records it without a name); other paths only if absolute.
 TEST(Kernel32Module, LoadsWindowsNamesAsThePlatformsModulesAndOtherNamesAsGiven) {
     const std::string beside = std::filesystem::canonical("/proc/self/exe").parent_path() / "libwintrust.so";
     TempDir dir;
-    const std::string copy = dir.Path("wintrust.dll");
+    const std::string copy = dir.Path("wintrust.dll"), relative = std::filesystem::relative(copy);
     std::filesystem::copy_file(beside, copy);
     const std::pair<const char*, std::string> cases[] = {
         {"wintrust.dll", beside}, {"WinTrust.DLL", beside}, {"libwintrust.so", beside}, {copy.c_str(), copy},
-        {"no-such-module.dll", ""}, {"/none/wintrust.dll", ""}, {".dll", ""}, {"dll", ""}, {"", ""}, {nullptr, ""}};
+        {relative.c_str(), ""}, {"no-such-module.dll", ""}, {"/none/wintrust.dll", ""}, {".dll", ""}, {"dll", ""},
+        {"", ""}, {nullptr, ""}};
     for (const auto& [name, loaded] : cases) {
         SCOPED_TRACE(name ? name : "null");
         HMODULE module = LoadLibraryA(name);

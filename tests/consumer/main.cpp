@@ -1,5 +1,5 @@
 // Encodes a message, decodes it back and names it: the headers, the export macros and all three libraries reach
-// a consumer, and the parts' folders stay under ktutils/, off its include path.
+// a consumer, and the parts' folders stay under ktutils/, off its include path. Then judges the files it is given.
 #include <ktutils/ktutils.h>
 #include <ktutils/protocol/ktu_message2.h>
 #if __has_include(<protocol/ktu_message2.h>) || __has_include(<ktutils.h>)
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-int main() {
+int main(int argc, char** argv) {
     NQMessageBuffer out;
     if (KTUMessage2::WriteChallenge2(out, 0x12345678) != 1) return 1;
     const std::vector<uint8_t> wire = out.TakeOutput();
@@ -22,5 +22,7 @@ int main() {
     std::printf("%s from ktutils %u.%u.%u.%u: %s (package %s)\n", KTUMessage2::KTUMessage2TypeToString(in.MsgType()),
                 version.parts[0], version.parts[1], version.parts[2], version.parts[3], KTERRToString(KT_OK),
                 KTUTILS_VERSION_STRING);
+    for (int i = 1; i < argc; ++i)  // files to judge, with no user interface (WTD_UI_NONE)
+        std::printf("%s: %s\n", argv[i], VerifyServerComponent(argv[i], 2, 0) == 1 ? "trusted" : "NOT trusted");
     return 0;
 }

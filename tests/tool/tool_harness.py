@@ -670,6 +670,14 @@ class Verify(Case):
         # The fixtures' CA is the trusted root unless --roots names others; the library gives no reason, nor does the tool.
         self.table([(*row, "--roots" if row[1] == 2 else None) for row in rows], env={"KTUTILS_TRUST_ROOTS": self.path("trusted-roots.pem")}, cwd=self.dir)
 
+    @unittest.skipUnless(ENV("KTUTILS_PLANTED_PROVIDER"), "run by ctest, which names the test provider to plant")
+    def test_a_provider_planted_in_the_working_folder_is_never_loaded(self):  # one that trusts everything
+        f, self.dir = ENV("KTUTILS_SIGNATURE_FIXTURES"), tempfile.mkdtemp(dir=ENV("KTUTILS_SIGNATURE_FIXTURES"))  # exec allowed
+        self.addCleanup(shutil.rmtree, self.dir), shutil.copy(ENV("KTUTILS_PLANTED_PROVIDER"), self.path("libwintrust.so"))
+        rows = [("verify r.exe", 1, "r.exe: NOT trusted\n", ""), (f"verify {f}/pe32-signed.exe", 0, f"{f}/pe32-signed.exe: trusted\n", "")]
+        for path in ({}, {"LD_LIBRARY_PATH": ":"}):  # an empty entry: the working folder
+            self.write("r.exe", os.urandom(4096)), self.table(rows, env={"KTUTILS_TRUST_ROOTS": f"{f}/trusted-roots.pem", **path}, cwd=self.dir)
+
 
 class Memcheck(Case):
     @unittest.skipUnless(ENV("KTUTILS_VALGRIND"), "run by ctest where valgrind is installed")

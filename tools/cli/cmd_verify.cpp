@@ -51,7 +51,7 @@ Command AddVerifyCommand(CLI::App& tool) {
     verify->footer(std::string(
         "The library answers trusted or not, without a reason: an unsigned, altered,\n"
         "badly or untrustedly signed, unreadable or missing file, and a missing trust\n"
-        "service (libwintrust.so beside libktutils.so), all print NOT trusted.\n"
+        "service (libwintrust.so in libktutils' folder ktutils/), all print NOT trusted.\n"
 #ifndef _WIN32
         "Trusted roots: exactly those of --roots, else of KTUTILS_TRUST_ROOTS (a PEM\n"
         "file or a directory of them), else OpenSSL's defaults. KTUTILS_REFUSE_SHA1=1\n"

@@ -14,9 +14,11 @@
 
 // Loads a module by file name. A name without a directory that ends in ".dll"
 // is mapped to the platform's name for it, "wintrust.dll" to "libwintrust.so".
-// A name without a directory is looked for first beside the module that holds
-// this code (the library that asks), then on the loader's search path. Null
-// when the module cannot be found or loaded.
+// A name without a directory is looked for in fixed folders only: beside the
+// module that holds this code (the library that asks), in its private folder
+// ktutils/, and, for a program with the library linked in, in the installed
+// layout's private folder (docs/signature.md). A relative path with a
+// directory is refused. Null when the module cannot be found or loaded.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 
 // The address of an exported symbol, or null.

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <climits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ktutils/host/win32/kernel32.h"
 
@@ -29,13 +31,13 @@ std::string PlatformModuleName(const std::string& name) {
     return "lib" + stem + ".so";
 }
 
-// The directory of the module that holds this code: the library's own
-// folder, or the program's when the library is linked statically. Taken from
-// the loader's record of the module, or from the kernel for the program
-// (which the loader records without a name), never from argv[0] or the
-// working directory, which a caller could choose. Empty when the module was
-// loaded by a relative name, which says nothing reliable about where it is.
-std::string OwnModuleDirectory() {
+// The folder of the module that holds this code, and whether that module is
+// the program (the library linked statically). Taken from the loader's record
+// of the module, or from the kernel for the program (which the loader records
+// without a name), never from argv[0] or the working directory, which a
+// caller could choose. The folder is empty when the module was loaded by a
+// relative name, which says nothing reliable about where it is.
+std::pair<std::string, bool> OwnModuleDirectory() {
     Dl_info info{};
     link_map* map = nullptr;
     if (dladdr1(reinterpret_cast<void*>(&PlatformModuleName), &info, reinterpret_cast<void**>(&map),
@@ -43,17 +45,34 @@ std::string OwnModuleDirectory() {
         map == nullptr)
         return {};
     std::string file;
-    if (map->l_name != nullptr && map->l_name[0] != '\0') {
+    const bool program = map->l_name == nullptr || map->l_name[0] == '\0';
+    if (!program) {
         file = map->l_name;
     } else {
-        char program[PATH_MAX + 1] = {};
-        const ssize_t length = ::readlink("/proc/self/exe", program, PATH_MAX);
-        if (length <= 0) return {};
-        file.assign(program, static_cast<std::size_t>(length));
+        char path[PATH_MAX + 1] = {};
+        const ssize_t length = ::readlink("/proc/self/exe", path, PATH_MAX);
+        if (length > 0) file.assign(path, static_cast<std::size_t>(length));
     }
-    if (file.empty() || file.front() != '/') return {};
+    if (file[0] != '/') return {std::string(), program};
     const std::size_t slash = file.rfind('/');
-    return slash == 0 ? "/" : file.substr(0, slash);
+    return {slash == 0 ? "/" : file.substr(0, slash), program};
+}
+
+// Where a module named without a folder may come from, in order: the folder
+// of the module holding this code, and its private folder ktutils/ (where
+// the build tree and an installation keep the library's own modules); for a
+// program with the library linked in, also the installed layout's private
+// folder relative to the program, and the one the build was configured to
+// install into. Nothing else: the loader's own search would also take run
+// path entries and LD_LIBRARY_PATH, where an empty entry is the working
+// directory.
+std::vector<std::string> ModuleFolders() {
+    const auto [own, program] = OwnModuleDirectory();
+    std::vector<std::string> folders;
+    if (!own.empty()) folders = {own, own + "/ktutils"};
+    if (program && !own.empty()) folders.push_back(own + "/" KTUTILS_PROGRAM_TO_PRIVATE_LIBDIR);
+    if (program) folders.push_back(KTUTILS_INSTALLED_PRIVATE_LIBDIR);
+    return folders;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -61,20 +80,21 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+HMODULE Load(const std::string& path) { return static_cast<HMODULE>(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)); }
+
 }  // namespace
 
+// Only absolute paths reach dlopen, so the loader never searches for the file.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     if (lpLibFileName == nullptr || *lpLibFileName == '\0') return nullptr;
     const std::string name = PlatformModuleName(lpLibFileName);
-    std::string path = name;
-    if (!HasDirectory(name)) {
-        // A module found beside the library is the one installed with it and
-        // is taken even when it fails to load, as Windows stops at the first
-        // file it finds.
-        const std::string directory = OwnModuleDirectory();
-        if (!directory.empty() && IsRegularFile(directory + "/" + name)) path = directory + "/" + name;
+    if (HasDirectory(name)) return name.front() == '/' ? Load(name) : nullptr;
+    for (const std::string& folder : ModuleFolders()) {
+        // The first file found is taken even when it fails to load, as
+        // Windows stops at the first file it finds.
+        if (folder[0] == '/' && IsRegularFile(folder + "/" + name)) return Load(folder + "/" + name);
     }
-    return static_cast<HMODULE>(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    return nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
