@@ -27,9 +27,38 @@ if(NOT CMAKE_CROSSCOMPILING)
   return()
 endif()
 set(KTUTILS_TARGET_RUNS OFF)
+set(probe "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs.cpp")
+file(WRITE "${probe}" "#include <cstdio>\nint main() { std::puts(\"ktutils target runs\"); return 0; }\n")
+
+# A target that this machine may execute itself, 32-bit x86 on a 64-bit
+# kernel, names its emulator as a fallback (KTUTILS_FALLBACK_EMULATOR, in its
+# toolchain file): the probe runs directly first, and only where the kernel
+# refuses it (no IA32 emulation: "Exec format error") do the tests run
+# through the emulator. Decided at every configure, like the rest.
+if(NOT CMAKE_CROSSCOMPILING_EMULATOR AND KTUTILS_FALLBACK_EMULATOR)
+  set(probe_program "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs-probe")
+  try_compile(compile_result "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs" "${probe}"
+    COPY_FILE "${probe_program}")
+  if(compile_result)
+    execute_process(COMMAND "${probe_program}" RESULT_VARIABLE run_result OUTPUT_VARIABLE run_output
+      ERROR_VARIABLE run_error)
+    if(run_result EQUAL 0 AND run_output MATCHES "ktutils target runs")
+      set(KTUTILS_TARGET_RUNS ON)
+      message(STATUS "ktutils: this machine runs ${CMAKE_SYSTEM_NAME} ${CMAKE_SYSTEM_PROCESSOR} programs itself")
+      return()
+    endif()
+    string(STRIP "${run_result} ${run_error}" run_error)
+    message(STATUS "ktutils: the kernel does not run ${CMAKE_SYSTEM_PROCESSOR} programs (${run_error}); "
+      "trying ${KTUTILS_FALLBACK_EMULATOR}")
+    find_program(KTUTILS_EMULATOR NAMES ${KTUTILS_FALLBACK_EMULATOR}
+      DOC "Emulator for this target's programs where the kernel cannot run them")
+    if(KTUTILS_EMULATOR)
+      set(CMAKE_CROSSCOMPILING_EMULATOR "${KTUTILS_EMULATOR}")
+    endif()
+  endif()
+endif()
+
 if(CMAKE_CROSSCOMPILING_EMULATOR)
-  set(probe "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs.cpp")
-  file(WRITE "${probe}" "#include <cstdio>\nint main() { std::puts(\"ktutils target runs\"); return 0; }\n")
   try_run(run_result compile_result "${CMAKE_BINARY_DIR}/CMakeFiles/ktutils-target-runs" "${probe}"
     RUN_OUTPUT_VARIABLE run_output)
   if(compile_result AND run_result EQUAL 0 AND run_output MATCHES "ktutils target runs")
@@ -39,10 +68,12 @@ endif()
 if(KTUTILS_TARGET_RUNS)
   message(STATUS "ktutils: tests run through ${CMAKE_CROSSCOMPILING_EMULATOR}")
 elseif(KTUTILS_REQUIRE_TARGET_RUNS)
-  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    set(why "no emulator was found (for the MinGW toolchains: Wine's loader, package wine64 or wine32:i386)")
-  elseif(NOT compile_result)
+  if(DEFINED compile_result AND NOT compile_result)
     set(why "the probe program did not build")
+  elseif(NOT CMAKE_CROSSCOMPILING_EMULATOR AND KTUTILS_FALLBACK_EMULATOR)
+    set(why "the kernel refused the probe program (${run_error}) and ${KTUTILS_FALLBACK_EMULATOR} was not found")
+  elseif(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(why "no emulator was found (for the MinGW toolchains: Wine's loader, package wine64 or wine32:i386)")
   else()
     set(why "'${CMAKE_CROSSCOMPILING_EMULATOR}' ran the probe program with status '${run_result}' and output '${run_output}'")
   endif()

@@ -26,7 +26,8 @@ using ktutils::detail::HostOs;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-enum Thing { kNone, kRegular, kFolder, kFifo, kLink, kDecoyFiles, kDecoyFolders, kNoFolder, kLoop, kLongName, kPlantedLink };
+enum Thing { kNone, kRegular, kFolder, kFifo, kLink, kDecoyFiles, kDecoyFolders, kNoFolder, kLoop, kLongName, kPlantedLink,
+             kOverFourGiB };
 enum Seam { kNative = 0, kMayNotWrite = 1, kNoNewNames = 2, kNoOwner = 4, kNoUnnamed = 8, kWriteFails = 16, kWriteThrows = 32,
             kRenameFails = 64, kReadThrows = 128, kReadsNothing = 256, kNoScratch = 512, kHuge = 1024, kNoOpen = 2048,
             kByteWrites = 4096, kTakenNames = 8192, kLooksAbsent = 16384, kNotRegularOnceOpen = 32768,
@@ -60,6 +61,7 @@ protected:
         for (std::string decoy : {"d.cr~", "d.crc.tmp", "d.crc~", "d.crc.new", "crc-000000000000.tmp", "crc-vvvvvvvvvvvv.tmp"})
             thing == kDecoyFiles ? WriteBytes(dir.Path(decoy), {9}) : void(thing == kDecoyFolders && fs::create_directory(dir.Path(decoy)));
         if (thing == kFolder) fs::create_directory(path);
+        if (thing == kOverFourGiB) WriteBytes(path, bytes), fs::resize_file(path, (std::uintmax_t{1} << 32) + 1);  // sparse
 #ifndef _WIN32
         if (thing == kFifo) ::mkfifo(path.c_str(), 0600);
         if (thing == kRegular) (void)!::chown(path.c_str(), 4242, getegid());  // only root can: then it is another's
@@ -133,6 +135,7 @@ const ReadCase kReadCases[] = {
     {"NoFile", kNone, 0, kNone, {}, kNative, 0, 0, 0}, {"Folder", kFolder, 0, kNone, {}, kNative, 0, 0, 0},
     {"FileTheOsRefusesToOpen", kRegular, 10, kNone, {}, kNoOpen, 0, 0, 0},
     {"FourGiBFile", kRegular, 10, kNone, {}, kHuge, 0, 0, 0},
+    {"RealFileOverFourGiB", kOverFourGiB, 10, kNone, {}, kNative, 0, 0, 0},  // still a regular file with 32-bit offsets
     {"FileShrankAfterItsSizeWasTaken", kRegular, 100, kNone, {}, kReadsNothing, 0, 0, 0},
     {"FileWithoutScratchMemory", kRegular, 100, kNone, {}, kNoScratch, 0, 0, 0},
     {"EmptyFileWithoutScratchMemory", kRegular, 0, kNone, {}, kNoScratch, 1, 0, 0},
@@ -158,7 +161,8 @@ TEST_P(FileCRC, IsTheMarkersElseZlibsOverTheWholeFileElseZero) {
     Make(c.marker, path + ".crc", c.bytes);
     Fail(c.seam);
     const long long crc = c.crc == kComputed ? adler32(1, bytes.data(), static_cast<uInt>(bytes.size())) : c.crc;
-    EXPECT_EQ(MqFile::GetFileMode(path.c_str()) & 0xF000u, (std::vector<unsigned int>{0, 0x8000, 0x4000, 0x1000}[c.file]));
+    EXPECT_EQ(MqFile::GetFileMode(path.c_str()) & 0xF000u,
+              (std::vector<unsigned int>{0, 0x8000, 0x4000, 0x1000}[c.file == kOverFourGiB ? kRegular : c.file]));
     int fromMarker = -1;  // read in order: after the call that sets it
     EXPECT_EQ((std::vector<long long>{ResultOf([&] { return GetFileCRC(path.c_str(), &fromMarker); }), fromMarker,
         ResultOf([&] { return GetFileCRC(path.c_str(), nullptr); }), ResultOf([&] { return GetFileCRC2(path.c_str()); }),

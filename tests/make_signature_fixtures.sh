@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# make_signature_fixtures.sh <output-dir> <make-pe-image>: the signature tests' certificates and images, offline.
+# make_signature_fixtures.sh <output-dir> [<emulator>...] <make-pe-image>: the signature tests' certificates and
+# images, offline. A cross build's emulator, where it has one, comes before the program that runs under it.
 set -euo pipefail
-surgery=$(dirname "$(readlink -f "$0")")/countersignature_surgery.py make_pe_image=$2
+surgery=$(dirname "$(readlink -f "$0")")/countersignature_surgery.py make_pe_image=("${@:2}")
 rm -rf "$1" && mkdir -p "$1/no-certs" "$1/roots-dir" && cd "$1"
 printf '%s\n' '[ca]' 'default_ca = d' '[d]' 'database = index.txt' 'new_certs_dir = .' 'serial = serial' \
     'default_md = sha256' 'policy = p' 'unique_subject = no' '[p]' 'commonName = supplied' '[req]' \
@@ -29,7 +30,7 @@ for cert in "server-ca $ca;extendedKeyUsage=serverAuth ca" "any-ca $ca;extendedK
 do issue $cert; done
 cp ca.pem trusted-roots.pem && cp ca.pem roots-dir/ && echo "not a certificate" > roots-dir/README
 
-for image in "pe32 pe32.exe" "pe32+ pe32plus.exe"; do "$make_pe_image" $image; done
+for image in "pe32 pe32.exe" "pe32+ pe32plus.exe"; do "${make_pe_image[@]}" $image; done
 # sign <signer> <input> <output> [osslsigncode options...]
 sign() { osslsigncode sign -certs "$1-chain.pem" -key "$1.key" -in "$2" -out "$3" "${@:4}" > /dev/null; }
 sign signer pe32plus.exe pe32plus-signed.exe

@@ -2,6 +2,10 @@
 // compiled elsewhere.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+
 #include "buffer_test_util.h"
 #include "ktutils/protocol/ktu_message2.h"
 
@@ -45,6 +49,37 @@ TEST(XListLayout, NodesBuiltAndFreedByHandMixWithTheLibrarysOwn) {
     EXPECT_EQ(list.GetCount(), 3u);
     list.Clear();  // frees the hand-made nodes with the library's delete
     EXPECT_TRUE(raw.head->next == raw.head && raw.head->prev == raw.head && list.IsEmpty());
+}
+
+// A pointer-sized word of raw memory, `offset` bytes into `at`.
+const void* WordAt(const void* at, std::size_t offset) {
+    const void* word;
+    return std::memcpy(&word, static_cast<const unsigned char*>(at) + offset, sizeof word), word;
+}
+
+// A live two-element list read at the layout's offsets: sentinel at 0, 32-bit count one pointer on; in a node,
+// next at `nextAt` (the value padded to a pointer), prev after it.
+template <class T> std::vector<std::size_t> Measured(std::size_t nextAt) {
+    XList<T> list;
+    list.Append(T{}), list.Append(T{});
+    const void *head = WordAt(&list, 0), *first = &*list.begin(), *second = &*std::next(list.begin());
+    uint32_t count;
+    std::memcpy(&count, reinterpret_cast<const unsigned char*>(&list) + sizeof(void*), sizeof count);
+    return {sizeof(XList<T>), sizeof(T), count, WordAt(head, nextAt) == first, WordAt(first, nextAt) == second,
+            WordAt(first, nextAt + sizeof(void*)) == head};
+}
+
+// The numbers of a 32-bit program of the platform (4-byte pointers), and their 64-bit counterparts.
+TEST(XListLayout, ListsNodesAndRecordsHaveThePlatformsSizesAndOffsets) {
+    const std::size_t list = 2 * sizeof(void*), padded12 = sizeof(void*) == 4 ? 12 : 16;
+    const struct { const char* what; std::vector<std::size_t> got, expected; } rows[] = {
+        {"XList<KTUGUID>", Measured<KTUGUID>(8), {list, 8, 2, 1, 1, 1}},
+        {"XList<KTUGuidVersion>", Measured<KTUGuidVersion>(padded12), {list, 12, 2, 1, 1, 1}},
+        {"XList<KTUModuleInfo>", Measured<KTUModuleInfo>(padded12), {list, 12, 2, 1, 1, 1}},
+        {"KTUVersion, KTUGuidVersion::version, KTUModuleInfo::state",
+         {sizeof(KTUVersion), offsetof(KTUGuidVersion, version), offsetof(KTUModuleInfo, state)}, {4, 8, 8}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.got, row.expected) << row.what;
 }
 
 }  // namespace

@@ -13,12 +13,13 @@ using WinVerifyTrustFunction = LONG(WINAPI*)(HWND, GUID*, LPVOID);
 
 // The record in its original eleven-field form (cbStruct to dwProvFlags,
 // 44 bytes on 32-bit Windows), which every version of the trust service
-// reads; the fields added later stay unset and cbStruct says so.
+// reads; the fields added later stay unset and cbStruct says so. Checked on
+// every target: the 32-bit Linux build lays the stand-in records out as
+// 32-bit Windows does.
 constexpr DWORD kTrustDataSize = offsetof(WINTRUST_DATA, dwProvFlags) + sizeof(DWORD);
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(kTrustDataSize == 44, "WINTRUST_DATA prefix must be 44 bytes on 32-bit Windows");
-static_assert(sizeof(WINTRUST_FILE_INFO) == 16, "WINTRUST_FILE_INFO must be 16 bytes on 32-bit Windows");
-#endif
+constexpr bool kNarrowPointers = sizeof(void*) == 4;
+static_assert(kTrustDataSize == (kNarrowPointers ? 44 : 76), "WINTRUST_DATA prefix: 44 bytes on 32-bit, 76 on 64-bit");
+static_assert(sizeof(WINTRUST_FILE_INFO) == (kNarrowPointers ? 16 : 32), "WINTRUST_FILE_INFO: 16 bytes on 32-bit, 32 on 64-bit");
 
 constexpr int kWidePathCapacity = MAX_PATH;  // wide characters, terminator included
 
