@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 

@@ -16,8 +16,8 @@
 #include "ktutils/checksum/compute_crc.h"
 #include "ktutils/checksum/crc_marker.h"
 #include "ktutils/host/mqmath/mq_file.h"
-#include "tests/host_os_mock.h"
-#include "tests/temp_dir.h"
+#include "tests/support/host_os_mock.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 

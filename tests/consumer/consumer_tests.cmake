@@ -27,7 +27,7 @@ if(KTUTILS_INSTALL)
   set_tests_properties(ktutils-consumer.pkg-config PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
   # The library and the tool of this build tree and of its installation: no run path has an empty entry.
-  set(binaries $<TARGET_FILE:ktutils> $<TARGET_FILE:ktutils-tests> ${prefix}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:ktutils>)
+  set(binaries $<TARGET_FILE:ktutils> $<TARGET_FILE:ktutils-protocol-tests> ${prefix}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:ktutils>)
   if(TARGET ktutils-cli)
     list(APPEND binaries $<TARGET_FILE:ktutils-cli> "${prefix}/${CMAKE_INSTALL_BINDIR}/ktutils")
   endif()

@@ -7,7 +7,7 @@
 #include <iterator>
 #include <new>
 
-#include "buffer_test_util.h"
+#include "tests/support/buffer_test_util.h"
 #include "ktutils/protocol/ktu_records.h"
 #include "ktutils/protocol/xlist.h"
 

@@ -5,7 +5,7 @@
 #include <tuple>
 #include <vector>
 
-#include "buffer_test_util.h"
+#include "tests/support/buffer_test_util.h"
 
 namespace {
 

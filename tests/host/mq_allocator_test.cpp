@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ktutils/host/mqmath/mq_scratch_block.h"
-#include "tests/host_os_mock.h"
+#include "tests/support/host_os_mock.h"
 
 #ifndef _WIN32
 #include <sys/mman.h>

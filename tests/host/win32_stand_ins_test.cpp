@@ -5,7 +5,7 @@
 
 #include "ktutils/host/win32/kernel32.h"
 #include "ktutils/host/wintrust/wide_path.h"
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 // A name without a folder that ends in ".dll", in any case, is the platform's "lib<name>.so", found beside the
 // program (where the build copies the provider; the loader records it without a name); other paths only if absolute.

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <map>
 
-#include "message_fixtures.h"
+#include "tests/support/fixtures/message_fixtures.h"
 #include "tests/support/payload_codecs.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "buffer_test_util.h"
+#include "tests/support/buffer_test_util.h"
 #include "ktutils/protocol/ktu_message2.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "ktutils/host/wintrust/pe_image.h"
 #include "ktutils/host/wintrust/win_certificate.h"
-#include "tests/pe_image_writer.h"
+#include "tests/support/fixtures/pe_image_writer.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "ktutils/host/win32/wintrust.h"
 #include "ktutils/host/wintrust/authenticode.h"
 #include "ktutils/library/verify_server_component.h"
-#include "tests/pe_image_writer.h"
-#include "tests/temp_dir.h"
+#include "tests/support/fixtures/pe_image_writer.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -1,7 +1,7 @@
 // A stand-in trust provider that reports to the test program's probe; built also with
 // KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, as a module without WinVerifyTrust. In a program without a probe (planted
 // where no program may look for the provider) it trusts everything.
-#include "tests/trust_probe.h"
+#include "tests/signature/trust_probe.h"
 
 extern "C" __attribute__((weak)) TrustProbe* KtutilsTestTrustProbe();
 static TrustProbe* Probe() { static TrustProbe none; return KtutilsTestTrustProbe ? KtutilsTestTrustProbe() : &none; }

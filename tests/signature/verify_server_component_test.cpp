@@ -10,7 +10,7 @@
 #include <new>
 #include <tuple>
 
-#include "tests/trust_probe.h"
+#include "tests/signature/trust_probe.h"
 
 namespace fs = std::filesystem;
 

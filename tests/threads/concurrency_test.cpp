@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <thread>
 
-#include "buffer_test_util.h"
+#include "tests/support/buffer_test_util.h"
 #include "ktutils/host/mqmath/mq_scratch_block.h"
-#include "message_fixtures.h"
-#include "temp_dir.h"
-#include "tests/pe_image_writer.h"
+#include "tests/support/fixtures/message_fixtures.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/fixtures/pe_image_writer.h"
 #include "tests/support/payload_codecs.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "tools/files/file_checksum.h"
 
 namespace ktutils::tool {

@@ -17,7 +17,7 @@ def run(*args, stdin=None, env=None, cwd=None, prefix=(), stdout=PIPE):
                           env={**os.environ, **(env or {})})
 
 
-with open(f"{ENV('KTUTILS_TEST_DATA_DIR', os.path.dirname(__file__) + '/..')}/golden/messages.hex", encoding="ascii") as _f:
+with open(f"{ENV('KTUTILS_TEST_DATA_DIR', os.path.dirname(__file__) + '/..')}/protocol/golden/messages.hex", encoding="ascii") as _f:
     _parts = re.split(r"^\[(\w+)\]$", _f.read(), flags=re.M)  # the golden frames of every encoder, in file order
 F = {name: bytes.fromhex("".join(l.split("#")[0] for l in body.splitlines())) for name, body in zip(_parts[1::2], _parts[2::2])}
 STREAM, CONNECT, CHALLENGE = b"".join(F.values()), F["WriteChallengeConnect2"], F["WriteChallenge2"]

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ktutils/library/verify_server_component.h"
-#include "tests/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
     const char* overrides = std::getenv("WINEDLLOVERRIDES");  // the run without it must not find it
