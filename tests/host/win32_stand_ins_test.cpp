@@ -43,7 +43,7 @@ TEST(MultiByteToWideChar, ConvertsUtf8AsWindowsDoesOrFails) {
         {CP_UTF8, 0, "a\xF0\x9F\x98\x80", 5, 3, 3, u"a\U0001F600"},
         {CP_UTF8, 0, "\xF4\x8F\xBF\xBF\xF5\x80", 6, 8, 4, u"\U0010FFFF\uFFFD\uFFFD"},  // the last code point; F5 leads nothing
         {CP_UTF8, 0, "ab\xF0\x9F\x98\x80", 6, 3, 0, u""},  // both halves of a pair or neither
-        {CP_ACP, 0, "abcd", -1, 4, 0, u""}, {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"},
+        {CP_ACP, 0, "abcd", -1, 4, 0, u""}, {CP_ACP, 0, "a\xC3", 2, 8, 2, u"a\uFFFD"}, {CP_ACP, 0, "\xC3\xA9", 1, 8, 1, u"\uFFFD"},
         {CP_ACP, 0, "\xE2\x82" "a\xC0\xAF\xFF", 6, 8, 5, u"\uFFFD" "a\uFFFD\uFFFD\uFFFD"},
         {CP_ACP, 0, "\xE0\x80\xED\xA0\xF4\x90\xF0\x8F", 8, 8, 8, std::u16string(8, u'\uFFFD')},  // overlong, surrogate, >U+10FFFF
         {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3", 2, 8, 0, u""}, {CP_ACP, MB_ERR_INVALID_CHARS, "a\xC3\xA9", 3, 8, 2, u"a\u00E9"},

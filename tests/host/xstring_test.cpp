@@ -27,7 +27,8 @@ TEST(XString, AssignsAndAppendsOwnCopiesEvenOfItself) {
         {'<', ".crc", -1, ".crc", false}, {'=', "abcd", -1, "abcd", true}, {'=', "abcde", -1, "abcde", false},
         {'<', "f", -1, "abcdef", false}, {'<', nullptr, 0, "abcdefabcdef", false},
         {'<', nullptr, 6, "abcdefabcdefabcdef", true}, {'=', nullptr, 12, "abcdef", true}, {'<', "", -1, "abcdef", true},
-        {'=', source, -1, "dir/file.bin", true}, {'<', nullptr, -1, "dir/file.bin", true}, {'=', nullptr, -1, "", true}};
+        {'=', source, -1, "dir/file.bin", true}, {'<', nullptr, -1, "dir/file.bin", true}, {'=', nullptr, -1, "", true},
+        {'=', "a", -1, "a", true}, {'<', "bcdefghijklmnopqrstuvwxyz0123456789", -1, "abcdefghijklmnopqrstuvwxyz0123456789", false}};
     XString s;
     for (const auto& step : steps) {
         const char* before = s.GetBuffer();
