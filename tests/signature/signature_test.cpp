@@ -99,6 +99,7 @@ TEST_F(SignatureTest, EachSignedFixtureGetsWindowsVerdictAndStatus) {
         {s, none, extend(Bytes(8, 0))}, {s, none, extend(Bytes(8, 0), 8)},  // an empty entry; 8 zeros after the DER
         {s, 0, extend(Bytes(signedImage.begin() + table, signedImage.end()))},  // the first entry is judged
         {"trusted-roots.pem", TRUST_E_SUBJECT_FORM_UNKNOWN}, {s, none, flip(type)},  // another contentType
+        {s, none, [=](Bytes& b) { b.at(table + 8 + 14) = 10; }},  // an outer type other than signedData (…7.10)
         {"pe32.exe", TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.clear(); }},
         {s, TRUST_E_SUBJECT_FORM_UNKNOWN, [](Bytes& b) { b.assign((2u << 20) + 1, 0); }},  // a huge page and a byte
     };
