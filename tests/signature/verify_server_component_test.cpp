@@ -68,24 +68,23 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {  // `provider`: "" for none; `status`: VerifyFile's own when the provider is not asked
+    const struct {  // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead
         const char *provider, *path;
         LONG answer;
         int acceptProviderUnknown, result;
-        bool asked = true;
-        uint32_t status = 0;
+        uint32_t own = 0;
         bool failAllocation = false;
         const char* roots = nullptr;  // for VerifyFile only
     } cases[] = {
-        {"", "c.dll", 0, 1, 0, false, 0x8007007E}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, false, 0x8007007F},
+        {"", "c.dll", 0, 1, 0, 0x8007007E}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, 0x8007007F},
         {kProvider, "c.dll", 0, 0, 1}, {kProvider, "c.dll", 0, 1, 1}, {kProvider, "c.dll", kProviderUnknown, 0, 0},
         {kProvider, "c.dll", kProviderUnknown, 1, 1}, {kProvider, "c.dll", kProviderUnknown, -1, 1},
         {kProvider, "c.dll", kProviderUnknown + 1, 1, 0}, {kProvider, "c.dll", kProviderUnknown - 1, 1, 0},
         {kProvider, "c.dll", static_cast<LONG>(0x800B0100), 1, 0}, {kProvider, "c.dll", 1, 1, 0},
-        {kProvider, fits.c_str(), 0, 0, 1}, {kProvider, tooLong.c_str(), 0, 1, 0, false, 0x800700CE},
-        {kProvider, pairFits.c_str(), 0, 0, 1}, {kProvider, pairTooLong.c_str(), 0, 1, 0, false, 0x800700CE},
-        {kProvider, nullptr, 0, 1, 0, false, 0x80070057}, {kProvider, "c.dll", 0, 1, 0, false, 0x8007000E, true},
-        {kProvider, "c.dll", 0, 1, 0, false, 0x80004001, false, "roots.pem"},  // a provider that cannot take roots
+        {kProvider, fits.c_str(), 0, 0, 1}, {kProvider, tooLong.c_str(), 0, 1, 0, 0x800700CE},
+        {kProvider, pairFits.c_str(), 0, 0, 1}, {kProvider, pairTooLong.c_str(), 0, 1, 0, 0x800700CE},
+        {kProvider, nullptr, 0, 1, 0, 0x80070057}, {kProvider, "c.dll", 0, 1, 0, 0x8007000E, true},
+        {kProvider, "c.dll", 0, 1, 0, 0x80004001, false, "roots.pem"},  // a provider that cannot take roots
     };
     for (const auto& c : cases) {
         for (const bool file : {false, true}) {
@@ -96,8 +95,8 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
                 InstalledVerify(file, c.provider, c.path, WTD_UI_NONE, c.acceptProviderUnknown, c.answer, c.roots);
             g_failWidePath = false;
             EXPECT_EQ(result, c.result);
-            EXPECT_EQ(status, !file ? 0 : c.asked ? static_cast<uint32_t>(c.answer) : c.status);
-            const int loaded = *c.provider != 0, asked = c.asked;
+            EXPECT_EQ(status, !file ? 0 : c.own != 0 ? c.own : static_cast<uint32_t>(c.answer));
+            const int loaded = *c.provider != 0, asked = c.own == 0;
             EXPECT_EQ(std::tie(g_probe.loads, g_probe.unloads, g_probe.calls), std::make_tuple(loaded, loaded, asked));
         }
     }
