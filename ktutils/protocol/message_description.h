@@ -88,8 +88,8 @@ KTUTILS_EXPORT std::string ToText(const MessageDescription& message);
 // One JSON object on one line: "type", "name", each field ("challenge":
 // 305419896, "version":"1.2.3.4", "modules":[{"id":"0000002a-00000001",
 // "version":3}], ModuleStates' elements with "state", blocks as hex texts),
-// then "error" and "trailing" as in ToText. Texts are UTF-8; bytes that are
-// not are each replaced by U+FFFD as a maximal ill-formed subsequence.
+// then "error" and "trailing" as in ToText. Texts are UTF-8: each maximal
+// ill-formed byte sequence becomes one U+FFFD.
 KTUTILS_EXPORT std::string ToJson(const MessageDescription& message);
 
 }  // namespace ktutils
