@@ -21,5 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     // Nothing may depend on memory the decoder did not write.
     KTUTILS_FUZZ_CHECK(results[0] == results[1] && values[0] == values[1]);
+    NQMessageBuffer in;  // described: as damaged as the decoder says, and on one line whatever its texts hold
+    KTUTILS_FUZZ_CHECK(Deliver(in, codec.type, payload));
+    const ktutils::MessageDescription d = ktutils::DescribeMessage(in);
+    KTUTILS_FUZZ_CHECK(d.damaged == (results[0] == 0) && ToText(d).find('\n') == std::string::npos && ToJson(d).back() == '}');
     return 0;
 }

@@ -57,11 +57,11 @@ endforeach()
 
 # Each builds a project of its own against ktutils: the plain CI build runs them, the sanitizer and zlib-only
 # presets leave the label out. Each prints what it decoded and the package version it was built against, then
-# (the parent projects' programs, in both trees) that r.exe is not trusted and a signed file is.
+# (the parent projects' programs, in both trees) that r.exe is not trusted and a signed file is, with the status.
 get_directory_property(consumer_tests TESTS)
 list(FILTER consumer_tests INCLUDE REGEX "^ktutils-consumer\\.(find|pkg|add)")
-set(decoded "KTMESSAGETYPE2_CHALLENGE from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
-set(judged "${decoded}\nr\\.exe: NOT trusted\n[^\n]*/pe32-signed\\.exe: trusted\n")
+set(decoded "KTMESSAGETYPE2_CHALLENGE challenge=0x12345678 from ktutils 0\\.0\\.0\\.3: KT_OK \\(package ${PROJECT_VERSION}\\)")
+set(judged "${decoded}\nr\\.exe: NOT trusted \\(TRUST_E_SUBJECT_FORM_UNKNOWN\\)\n[^\n]*/pe32-signed\\.exe: trusted \\(ERROR_SUCCESS\\)\n")
 set_tests_properties(${consumer_tests} PROPERTIES LABELS consumer PASS_REGULAR_EXPRESSION "${decoded}")
 set_tests_properties(ktutils-consumer.add-subdirectory-shared ktutils-consumer.add-subdirectory-default PROPERTIES FIXTURES_REQUIRED
   signature-fixtures PASS_REGULAR_EXPRESSION "${judged}${judged}" FAIL_REGULAR_EXPRESSION "${empty_run_path_entry}")

@@ -9,11 +9,8 @@
 
 namespace {
 
+// Each type's own name is pinned with its message in tests/protocol/golden/messages.hex.
 TEST(Names, MessageTypesAreNamedAsTheirConstantsAndEveryOtherNumberIsUnknown) {
-    const std::pair<uint16_t, const char*> rows[] = {{14, "KTMESSAGETYPE2_CONNECTED"}, {17, "KTMESSAGETYPE2_PING"},
-        {27, "KTMESSAGETYPE2_CHALLENGECONNECTEX"}, {29, "KTMESSAGETYPE2_CHALLENGECONNECTEMBEDDED"},
-        {120, "KTMESSAGETYPE2_CONNECTIONERROR"}, {126, "KTMESSAGETYPE2_ALREADYCONNECTED"}};
-    for (const auto& [type, name] : rows) EXPECT_STREQ(KTUMessage2::KTUMessage2TypeToString(type), name);
     std::set<std::string> names;  // the runs 14-29 and 120-126 alone, each with a static text of its own
     for (unsigned type = 0; type <= 0xFFFF; ++type) {
         const char* name = KTUMessage2::KTUMessage2TypeToString(static_cast<uint16_t>(type));

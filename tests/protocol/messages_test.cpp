@@ -19,22 +19,27 @@ Bytes PayloadOf(const Bytes& frame) { return Bytes(frame.begin() + NQMessageBuff
 
 TEST(GoldenBytes, EveryMessageWritesItsPinnedBytesAndDecodesToItsArguments) {
     std::map<std::string, Bytes> golden;  // sections "[WriteName]" of hex pairs; '#' to the line's end a comment
+    std::map<std::string, std::vector<std::string>> described;  // a section's "#>" lines
     std::ifstream file(KTUTILS_TEST_DATA_DIR "/golden/messages.hex");
     std::string section;
     for (std::string word; file >> word;) {
-        if (word[0] == '#') std::getline(file, word);
+        if (word == "#>") std::getline(file, word), described[section].push_back(word.substr(1));
+        else if (word[0] == '#') std::getline(file, word);
         else if (word[0] == '[') section = word.substr(1, word.size() - 2);
         else golden[section].push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
     }
     ASSERT_EQ(golden.size(), 23u);
     for (const fixture::Message& m : fixture::Messages()) {
         SCOPED_TRACE(m.encoder);
-        NQMessageBuffer out, in;
+        NQMessageBuffer out, in, again;
         ASSERT_EQ(m.write(out), 1);
         const Bytes& pinned = golden[m.encoder];
         EXPECT_EQ(out.TakeOutput(), pinned);
         in.Receive(pinned.data(), pinned.size());
         ASSERT_TRUE(in.NextMsg());
+        again.Receive(pinned.data(), pinned.size());  // described as the section's annotations say
+        const ktutils::MessageDescription d = again.NextMsg() ? ktutils::DescribeMessage(again) : ktutils::MessageDescription{};
+        EXPECT_EQ(std::vector<std::string>({ToText(d), ToJson(d)}), described[m.encoder]);
         // Decoded values that write the pinned payload again are the fixed arguments.
         if (const PayloadCodec* codec = PayloadCodecOf(m.type)) {
             MessageValues got;
@@ -79,6 +84,10 @@ TEST(MalformedInput, DecodersAnswerOneOnlyForWholeFieldsAndNeverFault) {
             EXPECT_EQ(codec.read(in, got), whole ? 1 : 0) << codec.name << " cut to " << length;
             const std::size_t elements = got.guidVersions.GetCount() + got.moduleInfos.GetCount() + got.guids.GetCount();
             EXPECT_EQ(elements, 3 * kRichListLength + (element == 0 || length < fixed ? 0 : (length - fixed) / element));
+            NQMessageBuffer again;  // described: damaged as the decoder refuses, trailing only without a list
+            ASSERT_TRUE(Deliver(again, codec.type, cut));
+            const ktutils::MessageDescription d = ktutils::DescribeMessage(again);
+            EXPECT_EQ(std::make_pair(d.damaged, d.trailing), std::make_pair(!whole, whole && element == 0 && length > fixed));
         }
         // The payloads of the other types (a decoder trusts the caller's choice): 0 or 1, no stray read.
         for (const Bytes& other : payloads) {

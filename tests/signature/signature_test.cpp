@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <functional>
 #include <iterator>
+#include <tuple>
 
 #include "ktutils/host/win32/wintrust.h"
 #include "ktutils/host/wintrust/authenticode.h"
+#include "ktutils/library/verify_file.h"
 #include "ktutils/library/verify_server_component.h"
 #include "tests/support/fixtures/pe_image_writer.h"
 #include "tests/support/temp_dir.h"
@@ -48,10 +50,12 @@ protected:
         ASSERT_TRUE(fs::exists(kFixtures + "complete")) << "no fixtures in " << kFixtures << ": run through ctest";
         setenv("KTUTILS_TRUST_ROOTS", (kFixtures + "trusted-roots.pem").c_str(), 1);  // not the system's roots
     }
-    // The provider's status, and the library's verdict, which must follow it.
+    // The provider's status, and the library's verdicts, which must follow it; VerifyFile passes it on, named.
     static void Expect(std::string path, LONG status) {
         EXPECT_EQ(static_cast<std::uint32_t>(ProviderStatus(path)), static_cast<std::uint32_t>(status));
         EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 1), status == 0 ? 1 : 0);
+        const ktutils::TrustVerdict verdict = ktutils::VerifyFile(path.c_str());
+        EXPECT_EQ(std::make_tuple(verdict.trusted, verdict.status), std::make_tuple(status == 0, static_cast<std::uint32_t>(status)));
     }
     TempDir m_scratch;
 };
@@ -131,6 +135,11 @@ TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
              {"absent.pem", CERT_E_UNTRUSTEDROOT}, {nullptr, 0}}) {  // unset: OpenSSL's defaults
         roots ? setenv("KTUTILS_TRUST_ROOTS", (kFixtures + roots).c_str(), 1) : unsetenv("KTUTILS_TRUST_ROOTS");
         EXPECT_EQ(ProviderStatus(kFixtures + "pe32-signed.exe"), status) << (roots ? roots : "unset");
+        if (roots == nullptr) continue;
+        ktutils::VerifyOptions options;  // the same roots for one call win over the variable, set to the other roots
+        options.trustRoots = kFixtures + roots;
+        setenv("KTUTILS_TRUST_ROOTS", (kFixtures + (status == 0 ? "other-ca.pem" : "trusted-roots.pem")).c_str(), 1);
+        EXPECT_EQ(ktutils::VerifyFile((kFixtures + "pe32-signed.exe").c_str(), options).status, std::uint32_t(status)) << roots;
     }
     unsetenv("SSL_CERT_FILE"), unsetenv("SSL_CERT_DIR");
 }
@@ -150,6 +159,20 @@ TEST_F(SignatureTest, TheProviderAnswersOnlyTheGenericVerifyActionOnAFile) {
         {[](D& d) { d.pFile->cbStruct = offsetof(WINTRUST_FILE_INFO, hFile); }, kFileNotFound},
     };
     for (const auto& [edit, status] : cases) EXPECT_EQ(ProviderStatus("/absent", &kGenericVerify, edit), status);
+}
+
+TEST(TrustStatus, EveryStatusOfTheProviderIsNamedAsItsConstant) {
+#define KTUTILS_STATUS(name) {static_cast<std::uint32_t>(name), #name}
+    const std::pair<std::uint32_t, const char*> rows[] = {
+        KTUTILS_STATUS(ERROR_SUCCESS), KTUTILS_STATUS(TRUST_E_PROVIDER_UNKNOWN), KTUTILS_STATUS(TRUST_E_SUBJECT_FORM_UNKNOWN),
+        KTUTILS_STATUS(TRUST_E_NOSIGNATURE), KTUTILS_STATUS(TRUST_E_BAD_DIGEST), KTUTILS_STATUS(NTE_BAD_ALGID),
+        KTUTILS_STATUS(TRUST_E_TIME_STAMP), KTUTILS_STATUS(CERT_E_EXPIRED), KTUTILS_STATUS(CERT_E_UNTRUSTEDROOT),
+        KTUTILS_STATUS(CERT_E_CHAINING), KTUTILS_STATUS(TRUST_E_CERT_SIGNATURE), KTUTILS_STATUS(CERT_E_WRONG_USAGE),
+        KTUTILS_STATUS(TRUST_E_FAIL), KTUTILS_STATUS(E_INVALIDARG), KTUTILS_STATUS(E_OUTOFMEMORY),
+        {static_cast<std::uint32_t>(kFileNotFound), "ERROR_FILE_NOT_FOUND"}, {1, "UNKNOWN_STATUS"}, {0x800B0000, "UNKNOWN_STATUS"}};
+#undef KTUTILS_STATUS
+    for (const auto& [status, name] : rows)  // and each with a reason
+        EXPECT_EQ(ktutils::TrustStatusName(status) + std::string(*ktutils::TrustStatusReason(status) ? "" : ": no reason"), name);
 }
 
 // Downloads a few MB with apt-get (fetch_debian_signed_files.sh): a test of its own, labelled "network".

@@ -1,6 +1,7 @@
 // VerifyServerComponent's rule and its use of the trust provider, against a test provider whose
-// answer each case chooses. The library's code runs from a copy in a fresh folder with the chosen
-// provider beside it, where the library looks for "wintrust.dll".
+// answer each case chooses, and VerifyFile's, which must ask alike and pass the status on. The library's
+// code runs from a copy in a fresh folder with the chosen provider beside it, where the library looks
+// for "wintrust.dll".
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <new>
 #include <tuple>
+#include <utility>
 
+#include "ktutils/library/verify_file.h"
 #include "tests/signature/trust_probe.h"
 
 namespace fs = std::filesystem;
@@ -34,9 +37,11 @@ namespace {
 constexpr const char* kProvider = KTUTILS_TEST_PROVIDER;
 constexpr LONG kProviderUnknown = static_cast<LONG>(0x800B0001);
 
-// The library's verification, installed in a fresh folder (in the build tree:
-// the temporary folder may forbid running code) beside `provider`, whose probe answers `answer`.
-int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, int acceptProviderUnknown, LONG answer = 0) {
+// The library's verification, installed in a fresh folder (in the build tree: the temporary folder may
+// forbid running code) beside `provider`, whose probe answers `answer`: VerifyServerComponent's result, or
+// with `file` VerifyFile's verdict and status.
+std::pair<int, uint32_t> InstalledVerify(bool file, const char* provider, const char* path, uint32_t uiChoice,
+                                         int acceptProviderUnknown, LONG answer = 0, const char* roots = nullptr) {
     g_probe = TrustProbe{}, g_probe.answer = answer;
     fs::create_directories(KTUTILS_VERIFY_SCRATCH);
     std::string folder = KTUTILS_VERIFY_SCRATCH "/installed-XXXXXX", copy = path == nullptr ? "" : path;
@@ -46,47 +51,62 @@ int InstalledVerify(const char* provider, const char* path, uint32_t uiChoice, i
     void* module = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     const auto verify = reinterpret_cast<int (*)(char*, uint32_t, int)>(
         dlsym(module, "_Z21VerifyServerComponentPcji"));  // VerifyServerComponent(char*, unsigned int, int)
-    const int result = verify(path == nullptr ? nullptr : copy.data(), uiChoice, acceptProviderUnknown);
+    const auto verifyFile = reinterpret_cast<ktutils::TrustVerdict (*)(const char*, const ktutils::VerifyOptions&)>(
+        dlsym(module, "_ZN7ktutils10VerifyFileEPKcRKNS_13VerifyOptionsE"));  // ktutils::VerifyFile
+    ktutils::VerifyOptions options;
+    options.trustRoots = roots == nullptr ? "" : roots, options.uiChoice = uiChoice, options.acceptProviderUnknown = acceptProviderUnknown;
+    const ktutils::TrustVerdict verdict = file ? verifyFile(path == nullptr ? nullptr : copy.c_str(), options) : ktutils::TrustVerdict{};
+    const int result = file ? verdict.trusted : verify(path == nullptr ? nullptr : copy.data(), uiChoice, acceptProviderUnknown);
     // Released by the library before it returned: RTLD_NOLOAD finds nothing.
     EXPECT_EQ(dlopen((dir / "libwintrust.so").c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
     dlclose(module);
     fs::remove_all(dir);
-    return result;
+    return {result, verdict.status};
 }
 
 TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedTo) {
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {  // `provider`: "" for none
+    const struct {  // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead
         const char *provider, *path;
         LONG answer;
         int acceptProviderUnknown, result;
-        bool asked = true, failAllocation = false;
+        uint32_t own = 0;
+        bool failAllocation = false;
+        const char* roots = nullptr;  // for VerifyFile only
     } cases[] = {
-        {"", "c.dll", 0, 1, 0, false}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, false},
+        {"", "c.dll", 0, 1, 0, 0x8007007E}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, 0x8007007F},
         {kProvider, "c.dll", 0, 0, 1}, {kProvider, "c.dll", 0, 1, 1}, {kProvider, "c.dll", kProviderUnknown, 0, 0},
         {kProvider, "c.dll", kProviderUnknown, 1, 1}, {kProvider, "c.dll", kProviderUnknown, -1, 1},
         {kProvider, "c.dll", kProviderUnknown + 1, 1, 0}, {kProvider, "c.dll", kProviderUnknown - 1, 1, 0},
         {kProvider, "c.dll", static_cast<LONG>(0x800B0100), 1, 0}, {kProvider, "c.dll", 1, 1, 0},
-        {kProvider, fits.c_str(), 0, 0, 1}, {kProvider, tooLong.c_str(), 0, 1, 0, false},
-        {kProvider, pairFits.c_str(), 0, 0, 1}, {kProvider, pairTooLong.c_str(), 0, 1, 0, false},
-        {kProvider, nullptr, 0, 1, 0, false}, {kProvider, "c.dll", 0, 1, 0, false, true},
+        {kProvider, fits.c_str(), 0, 0, 1}, {kProvider, tooLong.c_str(), 0, 1, 0, 0x800700CE},
+        {kProvider, pairFits.c_str(), 0, 0, 1}, {kProvider, pairTooLong.c_str(), 0, 1, 0, 0x800700CE},
+        {kProvider, nullptr, 0, 1, 0, 0x80070057}, {kProvider, "c.dll", 0, 1, 0, 0x8007000E, true},
+        {kProvider, "c.dll", 0, 1, 0, 0x80004001, false, "roots.pem"},  // a provider that cannot take roots
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "row " << &c - cases);
-        g_failWidePath = c.failAllocation;
-        EXPECT_EQ(InstalledVerify(c.provider, c.path, WTD_UI_NONE, c.acceptProviderUnknown, c.answer), c.result);
-        g_failWidePath = false;
-        const int loaded = *c.provider != 0, asked = c.asked;
-        EXPECT_EQ(std::tie(g_probe.loads, g_probe.unloads, g_probe.calls), std::make_tuple(loaded, loaded, asked));
+        for (const bool file : {false, true}) {
+            if (c.roots != nullptr && !file) continue;
+            SCOPED_TRACE(::testing::Message() << "row " << &c - cases << (file ? ", VerifyFile" : ""));
+            g_failWidePath = c.failAllocation;
+            const auto [result, status] =
+                InstalledVerify(file, c.provider, c.path, WTD_UI_NONE, c.acceptProviderUnknown, c.answer, c.roots);
+            g_failWidePath = false;
+            EXPECT_EQ(result, c.result);
+            EXPECT_EQ(status, !file ? 0 : c.own != 0 ? c.own : static_cast<uint32_t>(c.answer));
+            const int loaded = *c.provider != 0, asked = c.own == 0;
+            EXPECT_EQ(std::tie(g_probe.loads, g_probe.unloads, g_probe.calls), std::make_tuple(loaded, loaded, asked));
+        }
     }
 }
 
 TEST(VerifyServerComponent, AsksForTheGenericVerifyActionWithThePublishedRecords) {
-    for (uint32_t uiChoice : {1u, 2u, 3u, 4u, 0u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(uiChoice);
-        ASSERT_EQ(InstalledVerify(kProvider, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0), 1);
+    for (const auto& [uiChoice, file] : std::vector<std::pair<uint32_t, bool>>{
+             {1, false}, {2, false}, {3, false}, {4, false}, {0, false}, {0xFFFFFFFF, false}, {1, true}, {0, true}}) {
+        SCOPED_TRACE(::testing::Message() << uiChoice << (file ? ", VerifyFile" : ""));
+        ASSERT_EQ(InstalledVerify(file, kProvider, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0).first, 1);
         const GUID generic = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
         EXPECT_TRUE(g_probe.windowIsNull);
         EXPECT_EQ(std::memcmp(&g_probe.action, &generic, sizeof generic), 0);

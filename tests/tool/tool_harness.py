@@ -20,6 +20,7 @@ def run(*args, stdin=None, env=None, cwd=None, prefix=(), stdout=PIPE):
 with open(f"{ENV('KTUTILS_TEST_DATA_DIR', os.path.dirname(__file__) + '/..')}/protocol/golden/messages.hex", encoding="ascii") as _f:
     _parts = re.split(r"^\[(\w+)\]$", _f.read(), flags=re.M)  # the golden frames of every encoder, in file order
 F = {name: bytes.fromhex("".join(l.split("#")[0] for l in body.splitlines())) for name, body in zip(_parts[1::2], _parts[2::2])}
+DESCRIBED = [re.findall(r"^#> (.*)$", body, flags=re.M) for body in _parts[2::2]]  # each frame's text and JSON forms
 STREAM, CONNECT, CHALLENGE = b"".join(F.values()), F["WriteChallengeConnect2"], F["WriteChallenge2"]
 LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 
@@ -111,10 +112,8 @@ BAD_ARGS = "'name message 65536' N 'name message -1' N 'name message ping' N nam
            "\"name error ''\" N 'name colour 3' '' marker '' 'marker read' '' 'marker erase x' '' verify '' " \
            "'verify --ui 0 x' --ui 'verify --ui 5 x' --ui 'verify --ui none x' --ui 'marker write --info 2147483648 x' " \
            "--info 'connect 127.0.0.1:1 --password-file /nonexistent/pw' '/nonexistent/pw: No such file'"
-REFUSED = {"--protocol-version": "'' 1.2.3 1.2.3.4.5 1.2.3.256 1..2.3 1.2.3. .1.2.3 -1.2.3.4 +1.2.3.4 ' 1.2.3.4' "
-                                 "'1.2.3.4 ' 0001.2.3.4 a.b.c.d", "--form": "23",
-           "--module": "2a-1 2a-1: 2a:3 2a-1:4294967296 2a-1:0x 2a-1:-3 2a-1:3:4 1:3 -1:3 1-:3 123456789-1:3 1-123456789:3 "
-                       "1-000000001:3 000000001-1:3 g-1:3 1-2-3:3",  # at most 8 hex digits a part, even leading zeros
+# The parsers' refusals are the library's own (tests/protocol/record_text_test.cpp): a few here for the wiring.
+REFUSED = {"--protocol-version": "'' 1.2.3.256 ' 1.2.3.4'", "--form": "23", "--module": "2a-1 2a-1:4294967296 1-000000001:3",
            "HOST:PORT": "'' 127.0.0.1 127.0.0.1:0 localhost :4000 localhost: ::1:4000 []:4000 host:65536 host:-1 host:4k"}
 
 
@@ -144,27 +143,12 @@ class Names(Case):
                     self.assertTrue(r.stderr.endswith("ktutils: write error: No space left on device\n"), r.stderr)
 
 
-# Fields of the golden messages as dump shows them; the 32-bit value comes first on the wire.
-MODS, MODS_STATE = "modules=[11111111-22222222:65538,aaaaaaaa-bbbbbbbb:7]", "modules=[00000001-00000002/0,00000003-00000004/255]"
-FIELDS = {"CONNECTED": "value32=0x01020304 " + MODS_STATE, "CONNECTEDDUAL": "value32=0x01020304 value16=48879 " + MODS_STATE,
-          "CHALLENGE": "challenge=0x12345678", "SERVERINFO": "value16=27015 moduleIds=[deadbeef-cafef00d]",
-          "CHALLENGECONNECT": f'challenge=0x12345678 string1="player" string2="s3cret" version=1.2.3.4 {MODS}',
-          "CHALLENGECONNECTEX": 'challenge=0x12345678 block1=000102030405060708090a0b0c0d0e0f string1="player" '
-                                f"block2=f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff version=1.2.3.4 {MODS}",
-          "CHALLENGECONNECTEMBEDDED": f"challenge=0x12345678 version=1.2.3.4 {MODS}", "SERVERDENIED": "reason=9",
-          "BADVERSION": "version=1.2.3.4", "BADMODULE": MODS, "PING": None}
-
-
 class Dump(Case):
     def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
         text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
-        offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]
-        lines, objects = text.stdout.splitlines(), [json.loads(l) for l in js.stdout.splitlines()]
-        self.assertEqual([(l.split()[0], o["offset"], o["type"], l.split()[1] == o["name"]) for l, o in zip(lines, objects)] +
-                         [len(lines), len(objects)], [(f"@{at}", at, struct.unpack_from("<H", f, 4)[0], True)
-                                                      for at, f in zip(offsets, F.values())] + [len(F)] * 2)
-        shown = {l.split()[1][len(M):]: (l.split(" ", 2) + [None])[2] for l in lines}
-        self.assertEqual({name: shown[name] for name in FIELDS}, FIELDS)
+        offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]  # each as the golden file describes it
+        self.assertEqual(text.stdout.splitlines(), [f"@{at} {d[0]}" for at, d in zip(offsets, DESCRIBED)])
+        self.assertEqual(js.stdout.splitlines(), [f'{{"offset":{at},{d[1][1:]}' for at, d in zip(offsets, DESCRIBED)])
         self.assertEqual((text.returncode, text.stderr, run("dump", "-", stdin=STREAM).stdout.decode()), (0, "", text.stdout))
 
     def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
@@ -179,12 +163,10 @@ class Dump(Case):
                  f'ends inside a field"\n@{len(partial)} {M}PING\n', f"offset 0: {M}CONNECTED payload ends inside a field"),
                 (frame(300, b"ab"), 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
                 (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), 0, rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 '
-                 r'string1="a\x0ab\"\x01" string2="" version=1.2.3.4 modules=[]' "\n", ""),
-                (frame(21, b"\1\0\0\0\xff\xfe\0ok\0\1\2\3\4"), 0, {"offset": 0, "type": 21, "challenge": 1, "string1":
-                 "\ufffd\ufffd", "string2": "ok", "version": "1.2.3.4", "modules": [], "name": M + "CHALLENGECONNECT"}, "")]:
+                 r'string1="a\x0ab\"\x01" string2="" version=1.2.3.4 modules=[]' "\n", "")]:  # JSON's own: message_json_test
             with self.subTest(out=out, err=err):
-                r = run("dump", self.write("s", data), *["--json"] * isinstance(out, dict))
-                self.assertEqual((r.returncode, json.loads(r.stdout) if isinstance(out, dict) else r.stdout), (code, out))
+                r = run("dump", self.write("s", data))
+                self.assertEqual((r.returncode, r.stdout), (code, out))
                 self.assertIn(err, r.stderr) if err is not None else self.assertEqual(r.stderr, "")
         for name, reason in [("absent", "No such file or directory"), ("", "Is a directory")]:
             r = run("dump", self.path(name))
@@ -667,7 +649,7 @@ class Verify(Case):
                  ("other-ca.pem", 1, "pe32-signed.exe: NOT trusted\n"), ("absent.pem", 2, "")]]
         rows += [("verify --ui 1 --accept-provider-unknown pe32.exe", 1, bad),
                  ("verify pe32plus-signed.exe pe32.exe", 1, "pe32plus-signed.exe: trusted\n" + bad)]
-        # The fixtures' CA is the trusted root unless --roots names others; the library gives no reason, nor does the tool.
+        # The fixtures' CA is the trusted root unless --roots names others; the tool prints no reason.
         self.table([(*row, "--roots" if row[1] == 2 else None) for row in rows], env={"KTUTILS_TRUST_ROOTS": self.path("trusted-roots.pem")}, cwd=self.dir)
 
     @unittest.skipUnless(ENV("KTUTILS_PLANTED_PROVIDER"), "run by ctest, which names the test provider to plant")

@@ -1,6 +1,7 @@
 // VerifyServerComponent against the system's trust service (Wine's under the test runner) and, as
 // windows.wintrust-missing, with it disabled: what is unsigned, absent or no program is refused whatever
-// the caller accepts, and a path longer than MAX_PATH is refused rather than cut to name another file.
+// the caller accepts, and a path longer than MAX_PATH is refused rather than cut to name another file;
+// ktutils::VerifyFile alike, and roots it cannot hand to Windows' service refuse the file.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,12 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "ktutils/library/verify_file.h"
 #include "ktutils/library/verify_server_component.h"
 #include "tests/support/temp_dir.h"
 
 TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
     const char* overrides = std::getenv("WINEDLLOVERRIDES");  // the run without it must not find it
-    ASSERT_TRUE(overrides == nullptr || std::string(overrides) != "wintrust=d" || !::LoadLibraryA("wintrust.dll"));
+    const bool missing = overrides != nullptr && std::string(overrides) == "wintrust=d";
+    ASSERT_TRUE(!missing || !::LoadLibraryA("wintrust.dll"));
+    ktutils::VerifyOptions rooted;
+    rooted.trustRoots = "roots.pem";
     TempDir dir;
     std::ofstream(dir.Path("component.txt")) << "not a program";
     std::vector<char> self(MAX_PATH * 4);
@@ -26,5 +31,7 @@ TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
                              program + std::string(MAX_PATH, 'x')}) {
         EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 0), 0) << path;
         EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 1), 0) << path;
+        EXPECT_FALSE(ktutils::VerifyFile(path.c_str()).trusted) << path;
+        EXPECT_EQ(ktutils::VerifyFile(path.c_str(), rooted).status, missing ? 0x8007007Eu : 0x80004001u) << path;
     }
 }

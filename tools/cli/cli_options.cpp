@@ -5,10 +5,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "ktutils/protocol/record_text.h"
 #include "tools/cli/exit_status.h"
 #include "tools/files/progress_bar.h"
 #include "tools/text/quoted_name.h"
-#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 
@@ -33,7 +33,7 @@ void AddModulesOption(CLI::App& app, std::vector<KTUGuidVersion>& modules,
            "--module",
            [&modules](const std::vector<std::string>& texts) {
                for (const std::string& text : texts) {
-                   const auto parsed = ParseModule(text);
+                   const auto parsed = ParseGuidVersion(text);
                    if (!parsed) {
                        throw CLI::ValidationError(
                            "--module", "'" + text + "' is not ID:VER (ID: id1-id2 in hex)");

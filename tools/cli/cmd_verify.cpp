@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,22 +19,18 @@ namespace {
 struct VerifyOptions {
     std::vector<std::string> files;
     bool acceptProviderUnknown = false;
-    uint32_t ui = 2;  // WTD_UI_NONE: a command-line tool shows no dialogs
+    uint32_t ui = kTrustUiNone;  // a command-line tool shows no dialogs
     std::string roots;
 };
 
 int Verify(const VerifyOptions& options) {
-#ifndef _WIN32
-    // The trust provider reads its roots from the environment at each call.
-    if (!options.roots.empty()) setenv("KTUTILS_TRUST_ROOTS", options.roots.c_str(), 1);
-#endif
+    ktutils::VerifyOptions verify;
+    verify.trustRoots = options.roots;
+    verify.uiChoice = options.ui;
+    verify.acceptProviderUnknown = options.acceptProviderUnknown;
     int status = kExitOk;
     for (const std::string& path : options.files) {
-        // The library takes a writable path, though it does not write to it.
-        std::vector<char> writable(path.begin(), path.end());
-        writable.push_back('\0');
-        const int acceptUnknown = options.acceptProviderUnknown ? 1 : 0;
-        const bool trusted = VerifyServerComponent(writable.data(), options.ui, acceptUnknown) == 1;
+        const bool trusted = VerifyFile(path.c_str(), verify).trusted;
         std::printf("%s: %s\n", QuoteName(path).c_str(), trusted ? "trusted" : "NOT trusted");
         if (!trusted) status = kExitNegative;
     }
@@ -49,7 +44,7 @@ Command AddVerifyCommand(CLI::App& tool) {
     CLI::App* verify = tool.add_subcommand(
         "verify", "Say whether each file's Authenticode signature is trusted (exit 0 if all are)");
     verify->footer(std::string(
-        "The library answers trusted or not, without a reason: an unsigned, altered,\n"
+        "The tool answers trusted or not, without a reason: an unsigned, altered,\n"
         "badly or untrustedly signed, unreadable or missing file, and a missing trust\n"
         "service (libwintrust.so in libktutils' folder ktutils/), all print NOT trusted.\n"
 #ifndef _WIN32

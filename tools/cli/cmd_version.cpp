@@ -6,9 +6,9 @@
 #include <string>
 
 #include "ktutils/ktutils.h"
+#include "ktutils/protocol/record_text.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_status.h"
-#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 
@@ -16,7 +16,7 @@ void AddVersionFlag(CLI::App& tool) {
     // The first line is what help2man and package managers look for.
     tool.set_version_flag("--version",
                           std::string("ktutils ") + KTUTILS_PACKAGE_VERSION + "\nprotocol version " +
-                              FormatVersion(GetKTUVersion()),
+                              ToString(GetKTUVersion()),
                           "print the package and protocol versions and exit");
 }
 
@@ -24,7 +24,7 @@ Command AddVersionCommand(CLI::App& tool) {
     CLI::App* version =
         tool.add_subcommand("version", "Print the protocol version of the loaded ktutils library");
     auto run = []() -> int {
-        std::printf("%s\n", FormatVersion(GetKTUVersion()).c_str());
+        std::printf("%s\n", ToString(GetKTUVersion()).c_str());
         return kExitOk;
     };
     return {version, run};

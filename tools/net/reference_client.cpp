@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ktutils/protocol/record_text.h"
 #include "tools/capture/connection_recorder.h"
 #include "tools/cli/exit_status.h"
 #include "tools/net/message_connection.h"
-#include "tools/text/record_text.h"
 
 namespace ktutils::tool {
 namespace {
@@ -81,14 +81,14 @@ void WriteRequest(NQMessageBuffer& out, const ConnectOptions& options, uint32_t 
 std::string Refusal(const DecodedMessage& m) {
     switch (m.type) {
     case KTMESSAGETYPE2_SERVERDENIED:
-        return "denied (reason " + std::to_string(m.denial) + ")";
+        return "denied (reason " + std::to_string(m.reason) + ")";
     case KTMESSAGETYPE2_SERVERFULL:
         return "the server is full";
     case KTMESSAGETYPE2_BADVERSION:
-        return "bad version (the server runs " + FormatVersion(m.version) + ")";
+        return "bad version (the server runs " + ToString(m.version) + ")";
     case KTMESSAGETYPE2_BADMODULE: {
         std::string text = "bad module (refused:";
-        for (const KTUGuidVersion& module : m.modules) text += " " + FormatModule(module);
+        for (const KTUGuidVersion& module : m.modules) text += " " + ToString(module);
         return text + ")";
     }
     case KTMESSAGETYPE2_ALREADYCONNECTED:

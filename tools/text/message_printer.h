@@ -8,20 +8,18 @@
 
 #include "tools/text/decoded_message.h"
 
-// One line per message, shared by dump, serve and connect.
+// One line per message, shared by dump, serve and connect: the library's
+// text and JSON forms of the message (ktutils::ToText, ktutils::ToJson) with
+// its offset in front.
 //
 // Text:  @<offset> <TYPE NAME> <field>=<value> ...
 //        e.g. @0 KTMESSAGETYPE2_CHALLENGE challenge=0x12345678
 // JSON:  {"offset":0,"type":20,"name":"KTMESSAGETYPE2_CHALLENGE","challenge":305419896}
-//
-// Fields appear in wire order under the decoder's argument names. Versions
-// are "a.b.c.d", module identifiers "id1-id2" in hex, modules "ID:VER" (text)
-// or {"id","version"} / {"id","state"} (JSON), blocks 32 hex digits. A
-// damaged payload adds error= with what was read before the refusal; bytes
-// left after the last field add trailing=true.
 namespace ktutils::tool {
 
 std::string FormatText(const DecodedMessage& message);
+// The JSON line's members for a caller that adds its own: the same object
+// as the printer's JSON line.
 nlohmann::ordered_json ToJson(const DecodedMessage& message);
 
 // Writes message and event lines to one stream, by default flushed line by

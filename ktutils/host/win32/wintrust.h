@@ -78,3 +78,9 @@ typedef struct _WINTRUST_DATA {
 
 // Exported under its plain C name, the name callers look up.
 extern "C" LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData);
+
+// The Linux provider's own second entry, not Windows': WinVerifyTrust for one
+// call that trusts exactly the roots `roots` names (a PEM file or a directory
+// of them), whatever KTUTILS_TRUST_ROOTS says; null roots: as WinVerifyTrust.
+// ktutils::VerifyFile looks it up by this name when its caller names roots.
+extern "C" LONG WINAPI KtutilsVerifyTrustWithRoots(HWND hwnd, GUID* pgActionID, LPVOID pWVTData, LPCSTR roots);

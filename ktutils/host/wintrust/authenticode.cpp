@@ -121,11 +121,12 @@ LONG VerifySignature(PKCS7& signedData, const std::uint8_t* data, std::size_t si
     X509* signerCert = sk_X509_num(signerCerts) == 1 ? sk_X509_value(signerCerts, 0) : nullptr;
     sk_X509_free(signerCerts);  // the certificates belong to the SignedData
     if (signerCert == nullptr) return TRUST_E_NOSIGNATURE;
-    const SigningTime signedAt = JudgeCountersignature(*signer, certificates);
-    if (signedAt.status == ERROR_SUCCESS) return VerifyCodeSigningChain(signerCert, certificates, signedAt.at);
+    const SigningTime signedAt = JudgeCountersignature(*signer, certificates, policy.trustRoots);
+    if (signedAt.status == ERROR_SUCCESS)
+        return VerifyCodeSigningChain(signerCert, certificates, signedAt.at, policy.trustRoots);
     // A chain that fails whatever the time (an untrusted root, say) is the
     // deeper fault, and says so first; otherwise the stamp is to blame.
-    const LONG chainNow = VerifyCodeSigningChain(signerCert, certificates, std::nullopt);
+    const LONG chainNow = VerifyCodeSigningChain(signerCert, certificates, std::nullopt, policy.trustRoots);
     return chainNow == ERROR_SUCCESS || chainNow == CERT_E_EXPIRED ? signedAt.status : chainNow;
 }
 
@@ -135,6 +136,7 @@ VerifyPolicy PolicyFromEnvironment() {
     const char* refuseSha1 = std::getenv("KTUTILS_REFUSE_SHA1");
     VerifyPolicy policy;
     policy.refuseSha1 = refuseSha1 != nullptr && std::strcmp(refuseSha1, "1") == 0;
+    if (const char* roots = std::getenv("KTUTILS_TRUST_ROOTS")) policy.trustRoots = roots;
     return policy;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "ktutils/host/win32/wintrust.h"
+#include "ktutils/host/wintrust/trust_store.h"
 
 // Windows' statuses for a countersignature that does not hold and for a hash
 // algorithm that is not accepted.
@@ -21,9 +22,12 @@ struct VerifyPolicy {
     // judged on its other signatures; one with only SHA-1 signatures is
     // refused with NTE_BAD_ALGID.
     bool refuseSha1 = false;
+    // The trusted roots; none: OpenSSL's defaults.
+    TrustRoots trustRoots;
 };
 
-// The policy the environment asks for: KTUTILS_REFUSE_SHA1=1 refuses SHA-1.
+// The policy the environment asks for: KTUTILS_REFUSE_SHA1=1 refuses SHA-1,
+// KTUTILS_TRUST_ROOTS names the trusted roots.
 VerifyPolicy PolicyFromEnvironment();
 
 // Verifies the Authenticode signature embedded in the PE image `data` (`size`

@@ -47,8 +47,9 @@ bool AllowsDigitalSignature(X509* cert) {
 
 }  // namespace
 
-LONG VerifyCodeSigningChain(X509* signer, STACK_OF(X509) * untrusted, std::optional<std::time_t> at) {
-    X509StorePtr store = NewTrustStore();
+LONG VerifyCodeSigningChain(X509* signer, STACK_OF(X509) * untrusted, std::optional<std::time_t> at,
+                            const TrustRoots& roots) {
+    X509StorePtr store = NewTrustStore(roots);
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (store == nullptr || context == nullptr || signer == nullptr ||
         X509_STORE_CTX_init(context.get(), store.get(), signer, untrusted) != 1)

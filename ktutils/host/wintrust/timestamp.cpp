@@ -35,10 +35,10 @@ Ptr DecodeWhole(const ASN1_TYPE* value) {
     return decoded;
 }
 
-SigningTime JudgeRfc3161(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer) {
+SigningTime JudgeRfc3161(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, const TrustRoots& roots) {
     Pkcs7Ptr token = DecodeWhole<Pkcs7Ptr, d2i_PKCS7>(value);
     TsVerifyContextPtr context(TS_VERIFY_CTX_new());
-    X509StorePtr store = NewTrustStore();
+    X509StorePtr store = NewTrustStore(roots);
     BioPtr stamped(BIO_new_mem_buf(signer.enc_digest->data, signer.enc_digest->length));
     if (token == nullptr || context == nullptr || store == nullptr || stamped == nullptr) return kBadStamp;
     // The context takes over the store and the data.
@@ -51,8 +51,8 @@ SigningTime JudgeRfc3161(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer
     return at ? SigningTime{0, at} : kBadStamp;
 }
 
-bool ChainsForTimeStamping(X509* authority, STACK_OF(X509) * certificates) {
-    X509StorePtr store = NewTrustStore();
+bool ChainsForTimeStamping(X509* authority, STACK_OF(X509) * certificates, const TrustRoots& roots) {
+    X509StorePtr store = NewTrustStore(roots);
     X509StoreContextPtr context(X509_STORE_CTX_new());
     return store != nullptr && context != nullptr &&
            X509_STORE_CTX_init(context.get(), store.get(), authority, certificates) == 1 &&
@@ -60,7 +60,8 @@ bool ChainsForTimeStamping(X509* authority, STACK_OF(X509) * certificates) {
            X509_verify_cert(context.get()) == 1;
 }
 
-SigningTime JudgePkcs9(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates) {
+SigningTime JudgePkcs9(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates,
+                       const TrustRoots& roots) {
     SignerInfoPtr counter = DecodeWhole<SignerInfoPtr, d2i_PKCS7_SIGNER_INFO>(value);
     if (counter == nullptr || counter->issuer_and_serial == nullptr || counter->auth_attr == nullptr)
         return kBadStamp;
@@ -91,7 +92,7 @@ SigningTime JudgePkcs9(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, 
                          static_cast<std::size_t>(counter->enc_digest->length), attributes,
                          static_cast<std::size_t>(attributesSize)) == 1;
     OPENSSL_free(attributes);
-    if (!signatureHolds || !ChainsForTimeStamping(authority, certificates)) return kBadStamp;
+    if (!signatureHolds || !ChainsForTimeStamping(authority, certificates, roots)) return kBadStamp;
 
     const ASN1_TYPE* signingTime = PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime);
     if (signingTime == nullptr ||
@@ -103,7 +104,7 @@ SigningTime JudgePkcs9(const ASN1_TYPE* value, const PKCS7_SIGNER_INFO& signer, 
 
 }  // namespace
 
-SigningTime JudgeCountersignature(PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates) {
+SigningTime JudgeCountersignature(PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * certificates, const TrustRoots& roots) {
     const ASN1_TYPE* found = nullptr;
     bool rfc3161 = false;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(signer.unauth_attr); ++i) {
@@ -118,7 +119,7 @@ SigningTime JudgeCountersignature(PKCS7_SIGNER_INFO& signer, STACK_OF(X509) * ce
     }
     if (found == nullptr) return {};
     if (signer.enc_digest == nullptr) return kBadStamp;
-    return rfc3161 ? JudgeRfc3161(found, signer) : JudgePkcs9(found, signer, certificates);
+    return rfc3161 ? JudgeRfc3161(found, signer, roots) : JudgePkcs9(found, signer, certificates, roots);
 }
 
 }  // namespace ktutils::detail

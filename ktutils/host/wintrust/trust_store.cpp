@@ -1,6 +1,5 @@
 #include "ktutils/host/wintrust/trust_store.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -22,12 +21,11 @@ void LoadRoots(X509_STORE& store, const std::filesystem::path& roots) {
 
 }  // namespace
 
-X509StorePtr NewTrustStore() {
+X509StorePtr NewTrustStore(const TrustRoots& roots) {
     X509StorePtr store(X509_STORE_new());
     if (store == nullptr) return nullptr;
-    const char* roots = std::getenv("KTUTILS_TRUST_ROOTS");
-    if (roots != nullptr) {
-        LoadRoots(*store, roots);
+    if (roots) {
+        LoadRoots(*store, *roots);
     } else if (X509_STORE_set_default_paths(store.get()) != 1) {
         return nullptr;
     }

@@ -25,22 +25,19 @@ bool IsGenericVerify(const GUID& action) {
            std::memcmp(action.Data4, generic.Data4, sizeof generic.Data4) == 0;
 }
 
-LONG VerifyFile(const WINTRUST_DATA& data) {
+LONG VerifyFile(const WINTRUST_DATA& data, const ktutils::detail::VerifyPolicy& policy) {
     const LONG notFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     const auto path = ktutils::detail::WidePathToUtf8(data.pFile->pcwszFilePath);
     if (!path) return notFound;
     const auto bytes = ktutils::detail::ReadFileBytes(*path);
     if (!bytes) return notFound;
-    return ktutils::detail::VerifyAuthenticodeImage(bytes->data(), bytes->size(),
-                                                    ktutils::detail::PolicyFromEnvironment());
+    return ktutils::detail::VerifyAuthenticodeImage(bytes->data(), bytes->size(), policy);
 }
-
-}  // namespace
 
 // hwnd and dwUIChoice are accepted and unused: this provider never shows UI.
 // The file is opened by its path; hFile is not used. No state is kept between
 // calls, so WTD_STATEACTION_CLOSE has nothing to release.
-extern "C" WINTRUST_EXPORT LONG WINAPI WinVerifyTrust(HWND /*hwnd*/, GUID* pgActionID, LPVOID pWVTData) {
+LONG Verify(GUID* pgActionID, LPVOID pWVTData, LPCSTR roots) {
     if (pgActionID == nullptr || !IsGenericVerify(*pgActionID)) return TRUST_E_PROVIDER_UNKNOWN;
     const auto* data = static_cast<const WINTRUST_DATA*>(pWVTData);
     if (data == nullptr || data->cbStruct < kSmallestTrustData) return E_INVALIDARG;
@@ -53,7 +50,9 @@ extern "C" WINTRUST_EXPORT LONG WINAPI WinVerifyTrust(HWND /*hwnd*/, GUID* pgAct
 
     LONG status = TRUST_E_FAIL;
     try {
-        status = VerifyFile(*data);
+        ktutils::detail::VerifyPolicy policy = ktutils::detail::PolicyFromEnvironment();
+        if (roots != nullptr) policy.trustRoots = roots;
+        status = VerifyFile(*data, policy);
     } catch (const std::bad_alloc&) {
         status = E_OUTOFMEMORY;
     } catch (...) {
@@ -62,4 +61,17 @@ extern "C" WINTRUST_EXPORT LONG WINAPI WinVerifyTrust(HWND /*hwnd*/, GUID* pgAct
     // OpenSSL's reasons stay here: the caller's thread gets a clean queue.
     ERR_clear_error();
     return status;
+}
+
+}  // namespace
+
+extern "C" WINTRUST_EXPORT LONG WINAPI WinVerifyTrust(HWND /*hwnd*/, GUID* pgActionID, LPVOID pWVTData) {
+    return Verify(pgActionID, pWVTData, nullptr);
+}
+
+// The roots come with the call rather than through a setting kept between
+// calls, so concurrent verifications with different roots cannot meet.
+extern "C" WINTRUST_EXPORT LONG WINAPI KtutilsVerifyTrustWithRoots(HWND /*hwnd*/, GUID* pgActionID, LPVOID pWVTData,
+                                                                   LPCSTR roots) {
+    return Verify(pgActionID, pWVTData, roots);
 }

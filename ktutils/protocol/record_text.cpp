@@ -1,16 +1,18 @@
-#include "tools/text/record_text.h"
+#include "ktutils/protocol/record_text.h"
 
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
-namespace ktutils::tool {
+namespace ktutils {
 namespace {
 
-// Parses all of `text` as an unsigned number no larger than `max`; no sign,
-// no spaces, nothing left over.
-std::optional<uint32_t> ParseNumber(std::string_view text, int base, uint32_t max) {
-    if (text.empty()) return std::nullopt;
+// All of `text` as an unsigned number of at most `digits` digits and no
+// larger than `max`: no sign, no spaces, nothing left over. The digit limits
+// of the fixed-width parts keep "0001" from passing for a version part and
+// "000000001" for half an identifier.
+std::optional<uint32_t> ParseNumber(std::string_view text, int base, std::size_t digits, uint32_t max) {
+    if (text.empty() || text.size() > digits) return std::nullopt;
     uint32_t value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value, base);
@@ -20,14 +22,29 @@ std::optional<uint32_t> ParseNumber(std::string_view text, int base, uint32_t ma
 
 }  // namespace
 
+std::string ToString(const KTUVersion& version) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", version.parts[0], version.parts[1], version.parts[2],
+                  version.parts[3]);
+    return text;
+}
+
+std::string ToString(const KTUGUID& guid) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%08" PRIx32 "-%08" PRIx32, guid.id1, guid.id2);
+    return text;
+}
+
+std::string ToString(const KTUGuidVersion& module) {
+    return ToString(module.guid) + ":" + std::to_string(module.version);
+}
+
 std::optional<KTUVersion> ParseVersion(std::string_view text) {
     KTUVersion version;
     for (int i = 0; i < 4; ++i) {
         const std::size_t dot = i < 3 ? text.find('.') : text.size();
         if (dot == std::string_view::npos) return std::nullopt;
-        // Three digits at most, so "0001" is not silently read as 1.
-        if (dot > 3) return std::nullopt;
-        const auto part = ParseNumber(text.substr(0, dot), 10, 255);
+        const auto part = ParseNumber(text.substr(0, dot), 10, 3, 255);
         if (!part) return std::nullopt;
         version.parts[i] = static_cast<uint8_t>(*part);
         text.remove_prefix(i < 3 ? dot + 1 : dot);
@@ -38,16 +55,13 @@ std::optional<KTUVersion> ParseVersion(std::string_view text) {
 std::optional<KTUGUID> ParseGuid(std::string_view text) {
     const std::size_t dash = text.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
-    const std::string_view first = text.substr(0, dash);
-    const std::string_view second = text.substr(dash + 1);
-    if (first.size() > 8 || second.size() > 8) return std::nullopt;
-    const auto id1 = ParseNumber(first, 16, UINT32_MAX);
-    const auto id2 = ParseNumber(second, 16, UINT32_MAX);
+    const auto id1 = ParseNumber(text.substr(0, dash), 16, 8, UINT32_MAX);
+    const auto id2 = ParseNumber(text.substr(dash + 1), 16, 8, UINT32_MAX);
     if (!id1 || !id2) return std::nullopt;
     return KTUGUID{*id1, *id2};
 }
 
-std::optional<KTUGuidVersion> ParseModule(std::string_view text) {
+std::optional<KTUGuidVersion> ParseGuidVersion(std::string_view text) {
     const std::size_t colon = text.find(':');
     if (colon == std::string_view::npos) return std::nullopt;
     const auto guid = ParseGuid(text.substr(0, colon));
@@ -57,7 +71,7 @@ std::optional<KTUGuidVersion> ParseModule(std::string_view text) {
         number.remove_prefix(2);
         base = 16;
     }
-    const auto version = ParseNumber(number, base, UINT32_MAX);
+    const auto version = ParseNumber(number, base, std::string_view::npos, UINT32_MAX);
     if (!guid || !version) return std::nullopt;
     KTUGuidVersion module;
     module.guid = *guid;
@@ -65,21 +79,4 @@ std::optional<KTUGuidVersion> ParseModule(std::string_view text) {
     return module;
 }
 
-std::string FormatVersion(const KTUVersion& version) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", version.parts[0], version.parts[1],
-                  version.parts[2], version.parts[3]);
-    return text;
-}
-
-std::string FormatGuid(const KTUGUID& guid) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%08" PRIx32 "-%08" PRIx32, guid.id1, guid.id2);
-    return text;
-}
-
-std::string FormatModule(const KTUGuidVersion& module) {
-    return FormatGuid(module.guid) + ":" + std::to_string(module.version);
-}
-
-}  // namespace ktutils::tool
+}  // namespace ktutils
