@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ktutils/host/nq2/nq_message_buffer.h"
+
 namespace ktutils {
 namespace {
 
@@ -26,6 +28,51 @@ std::vector<MessageField> FieldsOf(uint16_t type) {
     case KTMESSAGETYPE2_BADMODULE: return {F::Modules};
     default: return {};
     }
+}
+
+// Hands the decoder's reads to the buffer that holds the message and counts
+// those that delivered a value. A refused read raises, or gives 0 where the
+// buffer does not raise, and a decoder reads its fields in wire order and
+// stops at the first exception: the count says how far it got, through the
+// buffer's own interface alone.
+class ReadCounter final : public NQMessageBuffer {
+public:
+    explicit ReadCounter(NQMessageBuffer& buffer) : NQMessageBuffer(0), buffer_(buffer) {}
+
+    uint32_t ReadU8(uint8_t& value) const override { return Count(buffer_.ReadU8(value)); }
+    uint32_t ReadU16(uint16_t& value) const override { return Count(buffer_.ReadU16(value)); }
+    uint32_t ReadU32(uint32_t& value) const override { return Count(buffer_.ReadU32(value)); }
+    uint32_t ReadString(const char*& text) const override { return Count(buffer_.ReadString(text)); }
+    uint32_t ReadData(const uint8_t*& data, uint32_t length) const override {
+        return Count(buffer_.ReadData(data, length));
+    }
+    int CurrentMsg() const override { return buffer_.CurrentMsg(); }
+
+    std::size_t Reads() const { return reads_; }
+
+private:
+    uint32_t Count(uint32_t consumed) const {
+        if (consumed != 0) ++reads_;
+        return consumed;
+    }
+
+    NQMessageBuffer& buffer_;
+    mutable std::size_t reads_ = 0;
+};
+
+// The fields that `reads` typed reads cover: a version takes four (its
+// parts), a list none before its elements, any other field one.
+std::size_t FieldsCovered(const std::vector<MessageField>& fields, std::size_t reads) {
+    std::size_t covered = 0;
+    for (MessageField field : fields) {
+        const bool list = field == MessageField::Modules || field == MessageField::ModuleStates ||
+                          field == MessageField::ModuleIds;
+        const std::size_t cost = field == MessageField::Version ? 4 : list ? 0 : 1;
+        if (reads < cost) break;
+        reads -= cost;
+        ++covered;
+    }
+    return covered;
 }
 
 // Runs the decoder of `m.type`; 1 also for the payload-free and unknown
@@ -62,7 +109,9 @@ MessageDescription DescribeMessage(NQMessageBuffer& buffer) {
     m.type = buffer.MsgType();
     m.known = std::strcmp(m.Name(), "UNKNOWN_MESSAGE") != 0;
     m.fields = FieldsOf(m.type);
-    m.damaged = Decode(buffer, m) == 0;
+    ReadCounter counter(buffer);
+    m.damaged = Decode(counter, m) == 0;
+    m.fieldsRead = FieldsCovered(m.fields, counter.Reads());
     // After a whole decode only a message without a list can have bytes
     // left: a list runs to the end of the payload.
     m.trailing = !m.damaged && buffer.CurrentMsg() != 0;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -43,14 +45,20 @@ enum class MessageField : uint8_t {
     Reason,        // reason: the 8-bit denial reason (122)
 };
 
-// One message, as its decoder left it. Only the members that `fields` names
-// hold values of the message; the others stay zero or empty.
+// One message, as its decoder left it. Only the members that `fields` names,
+// and of those only the ones read, hold values of the message; the others
+// stay zero or empty.
 struct MessageDescription {
     uint16_t type = 0;
     bool known = false;     // one of the 23 types of the set (else nothing is decoded)
     bool damaged = false;   // the decoder refused the payload: the fields hold what it read before
     bool trailing = false;  // payload left over after the last field
     std::vector<MessageField> fields;
+    // How many of `fields`, from the first, the decoder read whole; the
+    // payload ended before the others, which hold no value. A list counts as
+    // read once reached: it holds the elements read before the end. All of
+    // them in a whole payload (and by default, in a description made by hand).
+    std::size_t fieldsRead = std::numeric_limits<std::size_t>::max();
 
     uint32_t value32 = 0;
     uint16_t value16 = 0;
@@ -67,6 +75,21 @@ struct MessageDescription {
 
     // The type's constant name, or "UNKNOWN_MESSAGE".
     const char* Name() const { return KTUMessage2::KTUMessage2TypeToString(type); }
+    // Whether `field` is one of `fields` and was read.
+    bool WasRead(MessageField field) const {
+        for (std::size_t i = 0; i < fields.size() && i < fieldsRead; ++i) {
+            if (fields[i] == field) return true;
+        }
+        return false;
+    }
+};
+
+// How ToText, ToJson and FieldText show a message. The default shows every
+// value as received; a program that writes logs others may read chooses
+// what to hide.
+struct RenderOptions {
+    // string2 and block2, the connect requests' passwords, as <redacted>.
+    bool redactSecrets = false;
 };
 
 // Describes the current message of `buffer` (NextMsg returned true): reads
@@ -76,20 +99,24 @@ KTUTILS_EXPORT MessageDescription DescribeMessage(NQMessageBuffer& buffer);
 
 // The field's name as ToText and ToJson show it: "value32", "challenge", ...
 KTUTILS_EXPORT const char* FieldName(MessageField field);
-// The field's value as ToText shows it: 0x12345678, "player", 1.2.3.4, [...].
-// Texts are quoted with \" and \\ and every byte outside printable ASCII as
-// \xNN, so a value never breaks a line.
-KTUTILS_EXPORT std::string FieldText(const MessageDescription& message, MessageField field);
+// The field's value as ToText shows it: 0x12345678, "player", 1.2.3.4, [...];
+// <missing> for a field the decoder did not read, and <redacted> for a
+// password that `options` hides. Texts are quoted with \" and \\ and every
+// byte outside printable ASCII as \xNN, so a value never breaks a line.
+KTUTILS_EXPORT std::string FieldText(const MessageDescription& message, MessageField field,
+                                     const RenderOptions& options = {});
 
 // One line without its end: the name, " type=N" for an unknown type, then
-// " name=value" for each field in wire order, then error="payload ends inside
-// a field" when damaged and trailing=true when payload is left over.
-KTUTILS_EXPORT std::string ToText(const MessageDescription& message);
-// One JSON object on one line: "type", "name", each field ("challenge":
+// " name=value" for each field in wire order (FieldText), then
+// error="payload ends inside a field" when damaged and trailing=true when
+// payload is left over.
+KTUTILS_EXPORT std::string ToText(const MessageDescription& message, const RenderOptions& options = {});
+// One JSON object on one line: "type", "name", each field read ("challenge":
 // 305419896, "version":"1.2.3.4", "modules":[{"id":"0000002a-00000001",
-// "version":3}], ModuleStates' elements with "state", blocks as hex texts),
-// then "error" and "trailing" as in ToText. Texts are UTF-8: each maximal
-// ill-formed byte sequence becomes one U+FFFD.
-KTUTILS_EXPORT std::string ToJson(const MessageDescription& message);
+// "version":3}], ModuleStates' elements with "state", blocks as hex texts,
+// a hidden password as "<redacted>"), then "missing" with the names of the
+// fields not read, and "error" and "trailing" as in ToText. Texts are UTF-8:
+// each maximal ill-formed byte sequence becomes one U+FFFD.
+KTUTILS_EXPORT std::string ToJson(const MessageDescription& message, const RenderOptions& options = {});
 
 }  // namespace ktutils

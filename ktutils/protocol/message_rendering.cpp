@@ -13,6 +13,12 @@ namespace ktutils {
 namespace {
 
 constexpr const char* kDamaged = "payload ends inside a field";
+constexpr const char* kMissing = "<missing>";
+constexpr const char* kRedacted = "<redacted>";
+
+bool Hidden(MessageField field, const RenderOptions& options) {
+    return options.redactSecrets && (field == MessageField::String2 || field == MessageField::Block2);
+}
 
 std::string Hex32(uint32_t value) {
     char text[11];
@@ -170,7 +176,9 @@ const char* FieldName(MessageField field) {
     return "?";
 }
 
-std::string FieldText(const MessageDescription& m, MessageField field) {
+std::string FieldText(const MessageDescription& m, MessageField field, const RenderOptions& options) {
+    if (!m.WasRead(field)) return kMissing;
+    if (Hidden(field, options)) return kRedacted;
     switch (field) {
     case MessageField::Value32: return Hex32(m.value32);
     case MessageField::Value16: return std::to_string(m.value16);
@@ -189,18 +197,29 @@ std::string FieldText(const MessageDescription& m, MessageField field) {
     return {};
 }
 
-std::string ToText(const MessageDescription& m) {
+std::string ToText(const MessageDescription& m, const RenderOptions& options) {
     std::string line = m.Name();
     if (!m.known) line += " type=" + std::to_string(m.type);
-    for (MessageField field : m.fields) line += std::string(" ") + FieldName(field) + "=" + FieldText(m, field);
+    for (MessageField field : m.fields) {
+        line += std::string(" ") + FieldName(field) + "=" + FieldText(m, field, options);
+    }
     if (m.damaged) line += std::string(" error=\"") + kDamaged + "\"";
     if (m.trailing) line += " trailing=true";
     return line;
 }
 
-std::string ToJson(const MessageDescription& m) {
+std::string ToJson(const MessageDescription& m, const RenderOptions& options) {
     std::string json = "{\"type\":" + std::to_string(m.type) + ",\"name\":\"" + m.Name() + "\"";
-    for (MessageField field : m.fields) json += std::string(",\"") + FieldName(field) + "\":" + FieldJson(m, field);
+    std::string missing;
+    for (MessageField field : m.fields) {
+        if (!m.WasRead(field)) {
+            missing += std::string(missing.empty() ? "" : ",") + "\"" + FieldName(field) + "\"";
+            continue;
+        }
+        json += std::string(",\"") + FieldName(field) + "\":";
+        json += Hidden(field, options) ? std::string("\"") + kRedacted + "\"" : FieldJson(m, field);
+    }
+    if (!missing.empty()) json += ",\"missing\":[" + missing + "]";
     if (m.damaged) json += std::string(",\"error\":\"") + kDamaged + "\"";
     if (m.trailing) json += ",\"trailing\":true";
     return json + "}";

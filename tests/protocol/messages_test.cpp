@@ -2,9 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include "tests/support/fixtures/message_fixtures.h"
 #include "tests/support/payload_codecs.h"
@@ -60,18 +62,20 @@ TEST(FullBuffer, EveryEncoderRefusesAndTheBufferKeepsWhatItHolds) {
     }
 }
 
-// Bytes of the fields before the list, and of one list element (0: no list), in each fixture
-// payload; its texts "player" and "s3cret" take 7 bytes each.
-const std::map<uint16_t, std::pair<std::size_t, std::size_t>> kShapes = {
-    {14, {4, 9}},   {15, {6, 9}},   {20, {4, 0}},  {21, {22, 12}}, {22, {22, 12}}, {26, {2, 8}},
-    {27, {47, 12}}, {28, {47, 12}}, {29, {8, 12}}, {122, {1, 0}},  {123, {4, 0}},  {124, {0, 12}}};
+// Where each field before the list ends, and the bytes of one list element (0: no list), in each
+// fixture payload; its texts "player" and "s3cret" take 7 bytes each, a version 4, a block 16.
+const std::map<uint16_t, std::pair<std::vector<std::size_t>, std::size_t>> kShapes = {
+    {14, {{4}, 9}}, {15, {{4, 6}, 9}}, {20, {{4}, 0}}, {21, {{4, 11, 18, 22}, 12}}, {22, {{4, 11, 18, 22}, 12}},
+    {26, {{2}, 8}}, {27, {{4, 20, 27, 43, 47}, 12}}, {28, {{4, 20, 27, 43, 47}, 12}}, {29, {{4, 8}, 12}},
+    {122, {{1}, 0}}, {123, {{4}, 0}}, {124, {{}, 12}}};
 
 TEST(MalformedInput, DecodersAnswerOneOnlyForWholeFieldsAndNeverFault) {
     std::vector<Bytes> payloads;
     for (const PayloadCodec& codec : PayloadCodecs()) payloads.push_back(PayloadOf(Encode(codec, fixture::Values(codec.type))));
     for (std::size_t c = 0; c < kPayloadCodecCount; ++c) {
         const PayloadCodec& codec = PayloadCodecs()[c];
-        const auto [fixed, element] = kShapes.at(codec.type);
+        const auto& [ends, element] = kShapes.at(codec.type);
+        const std::size_t fixed = ends.empty() ? 0 : ends.back();
         // Cut at every point, then up to three trailing bytes: a list reads them as a partial element
         // and appends only the whole ones behind those already in it; other payloads leave them unread.
         for (std::size_t length = 0; length <= payloads[c].size() + 3; ++length) {
@@ -84,10 +88,13 @@ TEST(MalformedInput, DecodersAnswerOneOnlyForWholeFieldsAndNeverFault) {
             EXPECT_EQ(codec.read(in, got), whole ? 1 : 0) << codec.name << " cut to " << length;
             const std::size_t elements = got.guidVersions.GetCount() + got.moduleInfos.GetCount() + got.guids.GetCount();
             EXPECT_EQ(elements, 3 * kRichListLength + (element == 0 || length < fixed ? 0 : (length - fixed) / element));
-            NQMessageBuffer again;  // described: damaged as the decoder refuses, trailing only without a list
-            ASSERT_TRUE(Deliver(again, codec.type, cut));
+            NQMessageBuffer again;  // described: damaged as the decoder refuses, trailing only without a list,
+            ASSERT_TRUE(Deliver(again, codec.type, cut));  // the fields read those that end within the cut
             const ktutils::MessageDescription d = ktutils::DescribeMessage(again);
-            EXPECT_EQ(std::make_pair(d.damaged, d.trailing), std::make_pair(!whole, whole && element == 0 && length > fixed));
+            const auto read = static_cast<std::size_t>(std::count_if(ends.begin(), ends.end(), [&](std::size_t end) { return end <= length; }));
+            EXPECT_EQ(std::make_tuple(d.damaged, d.trailing, d.fieldsRead),
+                      std::make_tuple(!whole, whole && element == 0 && length > fixed, read + (element != 0 && length >= fixed)))
+                << codec.name << " cut to " << length;
         }
         // The payloads of the other types (a decoder trusts the caller's choice): 0 or 1, no stray read.
         for (const Bytes& other : payloads) {
