@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ktutils/ktutils.h"
+#include "tools/cli/cli_options.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_status.h"
 #include "tools/text/record_text.h"
@@ -23,6 +24,7 @@ void AddVersionFlag(CLI::App& tool) {
 Command AddVersionCommand(CLI::App& tool) {
     CLI::App* version =
         tool.add_subcommand("version", "Print the protocol version of the loaded ktutils library");
+    version->footer(ExitStatusHelp("printed", nullptr, "the output could not be written"));
     auto run = []() -> int {
         std::printf("%s\n", FormatVersion(GetKTUVersion()).c_str());
         return kExitOk;
