@@ -85,6 +85,41 @@ int Decode(NQMessageBuffer& b, DecodedMessage& m) {
     }
 }
 
+// The unread payload of the current message, in bytes: the buffer keeps its
+// read window for subclasses, and a pointer to that member, formed here,
+// reads it on any buffer.
+struct ReadWindow : NQMessageBuffer {
+    static std::size_t Unread(const NQMessageBuffer& b) {
+        return b.*(&ReadWindow::read_end_) - b.*(&ReadWindow::read_pos_);
+    }
+};
+
+// The fields a refusing decoder took whole, from the bytes it consumed: a
+// refused read consumes nothing, so the field it failed on, and all after
+// it, are the ones not read.
+std::size_t FieldsTaken(const DecodedMessage& m, std::size_t consumed) {
+    std::size_t taken = 0;
+    for (Field field : FieldsOf(m.type)) {
+        std::size_t size = 4;
+        switch (field) {
+        case Field::Value16: size = 2; break;
+        case Field::Denial: size = 1; break;
+        case Field::Block1:
+        case Field::Block2: size = 16; break;
+        case Field::String1: size = std::strlen(m.string1.CStr()) + 1; break;
+        case Field::String2: size = std::strlen(m.string2.CStr()) + 1; break;
+        case Field::Modules:
+        case Field::Accepted:
+        case Field::ModuleIds: return taken + 1;  // last; holds what was read
+        default: break;
+        }
+        if (consumed < size) break;
+        consumed -= size;
+        ++taken;
+    }
+    return taken;
+}
+
 }  // namespace
 
 DecodedMessage DecodeCurrentMessage(NQMessageBuffer& buffer) {
@@ -92,7 +127,9 @@ DecodedMessage DecodeCurrentMessage(NQMessageBuffer& buffer) {
     m.offset = buffer.MsgOffset();
     m.type = buffer.MsgType();
     m.known = std::strcmp(KTUMessage2::KTUMessage2TypeToString(m.type), "UNKNOWN_MESSAGE") != 0;
+    const std::size_t payload = ReadWindow::Unread(buffer);
     m.damaged = Decode(buffer, m) == 0;
+    m.fieldsRead = m.damaged ? FieldsTaken(m, payload - ReadWindow::Unread(buffer)) : FieldsOf(m.type).size();
     // After a whole decode, only a message without a list can have bytes left.
     m.trailing = !m.damaged && buffer.CurrentMsg() != 0;
     return m;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +16,9 @@ struct DecodedMessage {
     bool known = false;     // a type of the second message set
     bool damaged = false;   // the decoder refused the payload (returned 0)
     bool trailing = false;  // payload left over after the last field
+    // How many of the type's fields (FieldsOf) were read whole: all unless
+    // damaged; a list counts once reached, with the elements read.
+    std::size_t fieldsRead = 0;
 
     uint32_t challenge = 0;
     XString string1;

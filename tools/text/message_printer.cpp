@@ -132,29 +132,45 @@ Json FieldJson(const DecodedMessage& m, Field field) {
 }
 
 constexpr const char* kDamaged = "payload ends inside a field";
+// What a password is shown as, unless asked for: logs end up in tickets.
+constexpr const char* kRedacted = "<redacted>";
+
+bool IsSecret(Field field) { return field == Field::String2 || field == Field::Block2; }
 
 }  // namespace
 
-std::string FormatText(const DecodedMessage& m) {
+std::string FormatText(const DecodedMessage& m, bool showSecrets) {
     std::string line = "@" + std::to_string(m.offset) + " " +
                        KTUMessage2::KTUMessage2TypeToString(m.type);
     if (!m.known) line += " type=" + std::to_string(m.type);
+    std::size_t index = 0;
     for (Field field : FieldsOf(m.type)) {
         line += ' ';
         line += FieldName(field);
         line += '=';
-        line += FieldText(m, field);
+        line += index++ >= m.fieldsRead             ? "<missing>"
+                : IsSecret(field) && !showSecrets ? kRedacted
+                                                  : FieldText(m, field);
     }
     if (m.damaged) line += std::string(" error=\"") + kDamaged + "\"";
     if (m.trailing) line += " trailing=true";
     return line;
 }
 
-Json ToJson(const DecodedMessage& m) {
+Json ToJson(const DecodedMessage& m, bool showSecrets) {
     Json json = {{"offset", m.offset},
                  {"type", m.type},
                  {"name", KTUMessage2::KTUMessage2TypeToString(m.type)}};
-    for (Field field : FieldsOf(m.type)) json[FieldName(field)] = FieldJson(m, field);
+    Json missing = Json::array();
+    std::size_t index = 0;
+    for (Field field : FieldsOf(m.type)) {
+        if (index++ >= m.fieldsRead) {
+            missing.push_back(FieldName(field));
+        } else {
+            json[FieldName(field)] = IsSecret(field) && !showSecrets ? Json(kRedacted) : FieldJson(m, field);
+        }
+    }
+    if (!missing.empty()) json["missing"] = missing;
     if (m.damaged) json["error"] = kDamaged;
     if (m.trailing) json["trailing"] = true;
     return json;
@@ -165,14 +181,14 @@ void MessagePrinter::Print(const DecodedMessage& message, const char* direction,
         Json json = Json::object();
         if (peer != 0) json["client"] = peer;
         if (direction != nullptr) json["dir"] = direction;
-        json.update(ToJson(message));
+        json.update(ToJson(message, showSecrets_));
         Line(json.dump(-1, ' ', false, Json::error_handler_t::replace));
         return;
     }
     std::string line;
     if (peer != 0) line += "[" + std::to_string(peer) + "] ";
     if (direction != nullptr) line += std::string(direction) + " ";
-    Line(line + FormatText(message));
+    Line(line + FormatText(message, showSecrets_));
 }
 
 void MessagePrinter::Event(const std::string& text, Json event, unsigned peer) {
@@ -191,7 +207,7 @@ void MessagePrinter::Line(const std::string& line) {
         sink_(line + "\n");
         return;
     }
-    std::fprintf(out_, "%s\n", line.c_str());
+    WriteLine(out_, line + "\n");
     if (flushEachLine_ && std::fflush(out_) != 0) RememberWriteError(out_, errno);
 }
 

@@ -17,12 +17,14 @@
 // Fields appear in wire order under the decoder's argument names. Versions
 // are "a.b.c.d", module identifiers "id1-id2" in hex, modules "ID:VER" (text)
 // or {"id","version"} / {"id","state"} (JSON), blocks 32 hex digits. A
-// damaged payload adds error= with what was read before the refusal; bytes
-// left after the last field add trailing=true.
+// damaged payload adds error=, and shows each field it did not reach as
+// <missing> (JSON: their names in "missing"); bytes left after the last
+// field add trailing=true. Passwords (string2, block2) are shown as
+// <redacted> unless `showSecrets`.
 namespace ktutils::tool {
 
-std::string FormatText(const DecodedMessage& message);
-nlohmann::ordered_json ToJson(const DecodedMessage& message);
+std::string FormatText(const DecodedMessage& message, bool showSecrets = false);
+nlohmann::ordered_json ToJson(const DecodedMessage& message, bool showSecrets = false);
 
 // Writes message and event lines to one stream, by default flushed line by
 // line so that a reader on a pipe sees each step as it happens.
@@ -42,6 +44,7 @@ public:
                unsigned peer = 0);
     // A line that is not a message: `text` in text style, `event` in JSON.
     void Event(const std::string& text, nlohmann::ordered_json event, unsigned peer = 0);
+    void ShowSecrets(bool show) { showSecrets_ = show; }
 
 private:
     void Line(const std::string& line);
@@ -50,6 +53,7 @@ private:
     std::function<void(std::string)> sink_;
     Style style_;
     bool flushEachLine_;
+    bool showSecrets_ = false;
 };
 
 }  // namespace ktutils::tool
