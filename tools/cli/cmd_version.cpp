@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "ktutils/ktutils.h"
@@ -14,11 +15,15 @@
 namespace ktutils::tool {
 
 void AddVersionFlag(CLI::App& tool) {
-    // The first line is what help2man and package managers look for.
-    tool.set_version_flag("--version",
-                          std::string("ktutils ") + KTUTILS_PACKAGE_VERSION + "\nprotocol version " +
-                              FormatVersion(GetKTUVersion()),
-                          "print the package and protocol versions and exit");
+    // The first line is what help2man and package managers look for. Made
+    // only when asked for: every command carries the flag.
+    tool.set_version_flag(
+        "--version",
+        std::function<std::string()>([] {
+            return std::string("ktutils ") + KTUTILS_PACKAGE_VERSION + "\nprotocol version " +
+                   FormatVersion(GetKTUVersion());
+        }),
+        "print the package and protocol versions and exit");
 }
 
 Command AddVersionCommand(CLI::App& tool) {
