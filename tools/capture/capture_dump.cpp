@@ -312,7 +312,7 @@ private:
     }
 
     void Line(const Json& json, const std::string& text) {
-        WriteLine(stdout, options_.json ? JsonLine(json) : text + "\n");
+        WriteLine(stdout, options_.json ? JsonText(json) : text);
     }
 
     const CaptureDumpOptions& options_;

@@ -54,10 +54,11 @@ void BufferWholeLines() {
 }
 
 void WriteLine(std::FILE* out, const std::string& line) {
-    if (__fpending(out) + line.size() > __fbufsize(out) && std::fflush(out) != 0) {
+    if (__fpending(out) + line.size() + 1 > __fbufsize(out) && std::fflush(out) != 0) {
         RememberWriteError(out, errno);
     }
     std::fwrite(line.data(), 1, line.size(), out);
+    std::putc('\n', out);
 }
 
 void Diagnose(const char* format, ...) {

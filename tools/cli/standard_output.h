@@ -19,8 +19,8 @@ void BufferStandardOutput();
 // Diagnose for its diagnostics. Call before anything is written.
 void BufferWholeLines();
 
-// Writes `line` (with its line end) to `out`, first flushing what `out`
-// holds when the line would not fit beside it, so that no write of a fully
+// Writes `line` and a newline to `out`, first flushing what `out` holds
+// when the line would not fit beside it, so that no write of a fully
 // buffered stream ends inside a line.
 void WriteLine(std::FILE* out, const std::string& line);
 

@@ -129,7 +129,7 @@ DecodedMessage DecodeCurrentMessage(NQMessageBuffer& buffer) {
     m.known = std::strcmp(KTUMessage2::KTUMessage2TypeToString(m.type), "UNKNOWN_MESSAGE") != 0;
     const std::size_t payload = ReadWindow::Unread(buffer);
     m.damaged = Decode(buffer, m) == 0;
-    m.fieldsRead = m.damaged ? FieldsTaken(m, payload - ReadWindow::Unread(buffer)) : FieldsOf(m.type).size();
+    if (m.damaged) m.fieldsRead = FieldsTaken(m, payload - ReadWindow::Unread(buffer));
     // After a whole decode, only a message without a list can have bytes left.
     m.trailing = !m.damaged && buffer.CurrentMsg() != 0;
     return m;

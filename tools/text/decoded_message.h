@@ -16,9 +16,10 @@ struct DecodedMessage {
     bool known = false;     // a type of the second message set
     bool damaged = false;   // the decoder refused the payload (returned 0)
     bool trailing = false;  // payload left over after the last field
-    // How many of the type's fields (FieldsOf) were read whole: all unless
-    // damaged; a list counts once reached, with the elements read.
-    std::size_t fieldsRead = 0;
+    // How many of the type's fields (FieldsOf) were read whole: all (the
+    // largest size_t) unless damaged; a list counts once reached, with the
+    // elements read.
+    std::size_t fieldsRead = SIZE_MAX;
 
     uint32_t challenge = 0;
     XString string1;

@@ -207,7 +207,7 @@ void MessagePrinter::Line(const std::string& line) {
         sink_(line + "\n");
         return;
     }
-    WriteLine(out_, line + "\n");
+    WriteLine(out_, line);
     if (flushEachLine_ && std::fflush(out_) != 0) RememberWriteError(out_, errno);
 }
 
