@@ -12,7 +12,6 @@
 #include "tools/cli/commands.h"
 #include "tools/net/endpoint.h"
 #include "tools/cli/exit_status.h"
-#include "tools/cli/standard_output.h"
 #include "tools/text/message_printer.h"
 #include "tools/text/quoted_name.h"
 #include "tools/text/time_text.h"

@@ -264,13 +264,12 @@ Command AddCrcCommand(CLI::App& tool) {
     CLI::Option* strict =
         crc->add_flag("--strict", options->strict, "exit non-zero for improperly formatted lines");
     CLI::Option* warn = crc->add_flag("-w,--warn", "warn about improperly formatted checksum lines");
-    CLI::Option* json = crc->add_flag(
-        "--json", options->json, "one JSON object per file: path and checksum (--check: result),\n"
-                                 "or the error");
+    crc->add_flag("--json", options->json,
+                  "one JSON object per file: path and checksum (--check: result),\nor the error");
     AddProgressOptions(*crc);
 
     auto run = [options, crc, check, tag, zero, binary, text, ignoreMissing, quiet, status, strict,
-                warn, json]() -> int {
+                warn]() -> int {
         const bool checking = check->count() != 0;
         const CLI::Option* mode = LastGiven(*crc, {binary, text});
         options->layout.binaryMark = mode == binary;

@@ -135,14 +135,19 @@ int Dump(DumpOptions& options) {
         first += count;
     }
     if (IsCaptureFile(chunk, first)) {
-        auto* replay = new Replay{std::string(reinterpret_cast<char*>(chunk), first), input.file, live, input.owned};
-        std::FILE* capture = fopencookie(replay, "rb", {ReplayRead, nullptr, nullptr, ReplayClose});
-        if (capture == nullptr) {
-            delete replay;
-            Diagnose("ktutils dump: %s: %s\n", name, std::strerror(errno));
-            return kExitSystem;
+        // A file is read again from its start; a pipe gives back the bytes
+        // taken from it through a stream of its own.
+        std::FILE* capture = input.file;
+        if (live || std::fseek(input.file, 0, SEEK_SET) != 0) {
+            auto* replay = new Replay{std::string(reinterpret_cast<char*>(chunk), first), input.file, live, input.owned};
+            capture = fopencookie(replay, "rb", {ReplayRead, nullptr, nullptr, ReplayClose});
+            if (capture == nullptr) {
+                delete replay;
+                Diagnose("ktutils dump: %s: %s\n", name, std::strerror(errno));
+                return kExitSystem;
+            }
         }
-        input.owned = false;  // the capture's stream closes it
+        input.owned = false;  // the capture's reader closes it
         options.capture.name = quoted;
         options.capture.json = options.json;
         options.capture.showSecrets = options.showSecrets;
