@@ -28,8 +28,8 @@ private:
     std::optional<int64_t> first_, previous_;  // in microseconds
 };
 
-// `line` (a text line or one JSON object, with its newline) with the time
-// now: before the text, or as the object's first member "time".
+// `line` (a text line, or one JSON object's text) with the time now: before
+// the text, or as the object's first member "time".
 std::string Stamped(const std::string& line, bool json, TimeText& time);
 
 }  // namespace ktutils::tool

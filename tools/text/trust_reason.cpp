@@ -7,8 +7,8 @@ TrustReason DescribeTrustStatus(int32_t status) {
         uint32_t status;
         TrustReason text;
     };
-    // The statuses of docs/signature.md, and the two the tool meets before
-    // the trust service decides anything.
+    // Success, the trust provider's statuses (docs/signature.md), and
+    // ERROR_MOD_NOT_FOUND, the tool's own when there is no provider to ask.
     static const Entry kEntries[] = {
         {0x00000000, {"ERROR_SUCCESS", "the signature is trusted"}},
         {0x800B0001, {"TRUST_E_PROVIDER_UNKNOWN", "the trust service does not know this check"}},
