@@ -158,9 +158,15 @@ install(FILES
 # `pkg-config --static` adds (zlib and libdeflate through their own .pc files).
 # A distribution's file names its fixed prefix, so pkg-config can drop the
 # system folders from the flags.
+# A program linked with the flags runs from the installed tree as it is: the
+# run paths name the library's folder and its private folder. A
+# distribution's library folder is the loader's own, so its file names only
+# the private one.
 if(KTUTILS_DISTRO_LAYOUT)
   set(KTUTILS_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(KTUTILS_PC_RUN_PATHS "-Wl,-rpath,\${privatelibdir}")
 else()
+  set(KTUTILS_PC_RUN_PATHS "-Wl,-rpath,\${libdir} -Wl,-rpath,\${privatelibdir}")
   file(RELATIVE_PATH ktutils_pc_to_prefix "/-/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/-")
   string(REGEX REPLACE "/$" "" ktutils_pc_to_prefix "${ktutils_pc_to_prefix}")
   set(KTUTILS_PC_PREFIX "\${pcfiledir}/${ktutils_pc_to_prefix}")

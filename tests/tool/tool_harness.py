@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The ktutils tool (KTUTILS_TOOL) driven as its users drive it, one class of table-driven cases per command group:
 `tool_harness.py Crc` runs one. Servers listen on loopback only, and every process is bounded in time."""
-import contextlib, hashlib, itertools, json, os, pathlib, queue, re, resource, select, shlex, shutil, signal, socket, struct
+import base64, collections, contextlib, hashlib, itertools, json, os, pathlib, pty, queue, re, resource, select, shlex, shutil, signal, socket, struct
 import subprocess, tempfile, threading, time, unittest, zlib
 from decimal import Decimal
 
@@ -105,10 +105,13 @@ CODES = {"error": "0 KT_OK 17 KTERR_SERVERFULL 0x11 KTERR_SERVERFULL 31 KTERR_AU
 USAGE = [("", "ktutils", "A subcommand is required"), ("frobnicate", "ktutils", "'frobnicate' is not a subcommand"),
          ("--bogus crc", "ktutils", "unrecognized option '--bogus'"), ("dump", "ktutils dump", "FILE is required"),
          ("crc --bogus", "ktutils crc", "unrecognized option '--bogus'"), ("name error 1 2", "ktutils name error",
-         "extra operand '2'"), ("serve --port 99999", "ktutils serve", "Could not convert: --port = 99999"),
-         ("connect 127.0.0.1:1 --version 1.2.3.4", "ktutils connect", "unrecognized option '--version'")]
+         "extra operand '2'"), ("serve --port 99999", "ktutils serve", "--port: '99999' is not a number from 0 to 65535"),
+         ("dump --connection 0 x", "ktutils dump", "--connection: '0' is not a number from 1 to 4294967295"),
+         *[(c, "ktutils " + c.split(" -")[0],
+          f"option '{c.split()[-1].split('=')[0]}' doesn't allow an argument") for c in ("crc --check=LIST", "crc --tag=yes",
+                                                                                   "marker read --json=false")]]
 # More usage errors, each naming what is wrong, then values each option (or the HOST:PORT operand) refuses.
-BAD_ARGS = "'name message 65536' N 'name message -1' N 'name message ping' N name '' 'name error 2147483648' N " \
+BAD_ARGS = "'name message 65536' N 'name message -1' N 'name message 0x1g' N name '' 'name error 2147483648' N " \
            "\"name error ''\" N 'name colour 3' '' marker '' 'marker read' '' 'marker erase x' '' verify '' " \
            "'verify --ui 0 x' --ui 'verify --ui 5 x' --ui 'verify --ui none x' --ui 'marker write --info 2147483648 x' " \
            "--info 'connect 127.0.0.1:1 --password-file /nonexistent/pw' '/nonexistent/pw: No such file'"
@@ -125,9 +128,17 @@ class Names(Case):
         rows += [(cmd, 2, "", what) for cmd, what in zip(*[iter(shlex.split(BAD_ARGS))] * 2)]
         rows += [(["connect", *(["127.0.0.1:1", f"{option}={value}"] if option[0] == "-" else [value])], 2, "", option)
                  for option, values in REFUSED.items() for value in shlex.split(values)]
-        rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "ktutils connect: ::1:1: ")]  # parsed
-        self.table(rows + [("--version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")]
-                   * bool(ENV("KTUTILS_PACKAGE_VERSION")))
+        rows += [("version", 0, "0.0.0.3\n", ""), ("connect [::1]:1 --timeout 1", 3, "", "ktutils connect: ::1:1: "),
+                 (["connect", "127.0.0.1:1", "--capture", "/none/a\nb"], 3, "", "connect: '/none/a'$'\\n''b': No such"),  # parsed; quoted
+                 ("name error abc0", 1, "", "'abc0' names no error code")]
+        rows += [(f"name {kind} {name}", 0, f"{number}\n", "") for kind, name, number in [("error", "KTERR_SERVERFULL", 17),
+                 ("error", "authFailed", 31), ("message", "ping", 17), ("message", "KTMESSAGETYPE2_ALREADYCONNECTED", 126)]]
+        self.table(rows + [(f"{cmd} --version", 0, f"ktutils {ENV('KTUTILS_PACKAGE_VERSION')}\nprotocol version 0.0.0.3\n", "")
+                           for cmd in ("", "crc", "marker write", "name error", "connect")] * bool(ENV("KTUTILS_PACKAGE_VERSION")))
+        for kind, table in CODES.items():  # every named number, once, in order
+            listed, known = run("name", kind, "--list").stdout, {int(n, 0): v for n, v in zip(*[iter(table.split())] * 2)}
+            self.assertLessEqual({f"{n} {v}" for n, v in known.items() if "UNKNOWN" not in v}, set(listed.splitlines()))
+            self.assertEqual((len(listed.splitlines()), "UNKNOWN" in listed), ({"error": 30, "message": 23}[kind], False))
         self.assertEqual(re.findall(r"(?m)^  (\w+)\s+\S", run("--help").stdout), "crc marker verify dump serve connect "
                          "name version 0 1 2 3".split())  # the commands and exit statuses
 
@@ -145,11 +156,15 @@ class Names(Case):
 
 class Dump(Case):
     def test_every_message_is_decoded_at_its_offset_in_text_and_json(self):
-        text, js = run("dump", self.write("s", STREAM)), run("dump", "--json", self.path("s"))
+        text, js = (run("dump", "--show-secrets", *json, self.write("s", STREAM)) for json in ([], ["--json"]))
         offsets = [0, *itertools.accumulate(len(f) for f in F.values())][:-1]  # each as the golden file describes it
         self.assertEqual(text.stdout.splitlines(), [f"@{at} {d[0]}" for at, d in zip(offsets, DESCRIBED)])
         self.assertEqual(js.stdout.splitlines(), [f'{{"offset":{at},{d[1][1:]}' for at, d in zip(offsets, DESCRIBED)])
-        self.assertEqual((text.returncode, text.stderr, run("dump", "-", stdin=STREAM).stdout.decode()), (0, "", text.stdout))
+        self.assertEqual((text.returncode, text.stderr, run("dump", "-", "--show-secrets", stdin=STREAM).stdout.decode()),
+                         (0, "", text.stdout))
+        hidden = run("dump", self.path("s")).stdout + run("dump", "--json", self.path("s")).stdout  # passwords only when asked for
+        self.assertEqual((len(re.findall(r'(?:string2|block2)(?:=|":")<redacted>', hidden)), "s3cret" in hidden, "f0f1f2f3" in hidden),
+                         (8, False, False))  # 21, 22, 27 and 28, in text and JSON
 
     def test_damaged_streams_are_reported_by_offset_and_dumping_goes_on_where_it_can(self):
         good, n = run("dump", self.write("s", STREAM)).stdout, len(STREAM)
@@ -161,12 +176,15 @@ class Dump(Case):
                 (PING + struct.pack("<IHBB", 0x7FFFFFFF, 14, 0, 0), 1, f"@0 {M}PING\n", "offset 8: malformed frame"),
                 (partial + PING, 1, f'@0 {M}CONNECTED value32=0x00000007 modules=[00000001-00000002/3] error="payload '
                  f'ends inside a field"\n@{len(partial)} {M}PING\n', f"offset 0: {M}CONNECTED payload ends inside a field"),
-                (frame(300, b"ab"), 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),
+                (frame(300, b"ab"), 0, "@0 UNKNOWN_MESSAGE type=300 trailing=true\n", ""),  # fields not read are named:
+                (frame(20, b"\1\2"), 1, f'@0 {M}CHALLENGE challenge=<missing> error="payload ends inside a field"\n', "offset 0"),
+                (frame(21, b"\1\0\0\0ab"), 1, {"offset": 0, "type": 21, "name": M + "CHALLENGECONNECT", "challenge": 1, "missing":
+                 ["string1", "string2", "version", "modules"], "error": "payload ends inside a field"}, "offset 0"),
                 (frame(21, b"\1\0\0\0a\nb\"\1\0\0\1\2\3\4"), 0, rf'@0 {M}CHALLENGECONNECT challenge=0x00000001 '
-                 r'string1="a\x0ab\"\x01" string2="" version=1.2.3.4 modules=[]' "\n", "")]:  # JSON's own: message_json_test
+                 r'string1="a\x0ab\"\x01" string2=<redacted> version=1.2.3.4 modules=[]' "\n", "")]:  # JSON's own: message_json_test
             with self.subTest(out=out, err=err):
-                r = run("dump", self.write("s", data))
-                self.assertEqual((r.returncode, r.stdout), (code, out))
+                r = run("dump", self.write("s", data), *["--json"] * isinstance(out, dict))
+                self.assertEqual((r.returncode, json.loads(r.stdout) if isinstance(out, dict) else r.stdout), (code, out))
                 self.assertIn(err, r.stderr) if err is not None else self.assertEqual(r.stderr, "")
         for name, reason in [("absent", "No such file or directory"), ("", "Is a directory")]:
             r = run("dump", self.path(name))
@@ -185,8 +203,8 @@ HANDSHAKE = ["LOOKFORSERVER", "SERVERINFO", "BEGINCHALLENGE", "CHALLENGE", "CHAL
              "KEEPALIVE", "SHUTDOWN", "SHUTDOWN"]
 
 
-def names(output):  # of a client's send/recv lines, in order
-    return [l.split()[2][len(M):] for l in output.splitlines() if l.startswith(("send ", "recv "))]
+def names(output):  # of a client's send/recv lines, in order, each after its time
+    return [w[3][len(M):] for w in map(str.split, output.splitlines()) if w[1:2] in (["send"], ["recv"])]
 
 
 def login(peer, name, word=None):  # a raw handshake up to the server's answer; `word` spoils the challenge
@@ -203,17 +221,21 @@ class Serve(Case):
                 r = run("connect", server.address, "--form", form, "--module", "2A-1:0x3")
                 self.assertEqual(names(r.stdout), HANDSHAKE[:4] + ["CHALLENGECONNECT" + request, "CONNECTED" + "DUAL" * (
                     "DUAL" in request)] + HANDSHAKE[6:])
+                self.assertRegex(r.stdout, r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z \S.*\n)+$")  # each line timed
                 server.wait_for(r"closed: shut down by the client$")
 
     def test_the_request_carries_the_issued_challenge_and_the_password_from_a_file_first(self):
-        with Server("--capacity", 3, "--module", "a-b:1", "--module", "c-d:2") as server:
-            r = run("connect", server.address, "--password-file", self.write("pw", "from-file\r\nline 2\n"), "--password", "t")
+        with Server("--capacity", 3, "--module", "a-b:1", "--module", "c-d:2", "--show-secrets") as server:
+            r = run("connect", server.address, "--password-file", self.write("pw", "from-file\r\nline 2\n"), "--password", "t",
+                    "--show-secrets")
             self.assertIn('string2="from-file"', r.stdout)
             word = re.search(r"recv .*CHALLENGE challenge=(\S+)", r.stdout).group(1)  # the server logs the same word
             self.assertRegex(r.stdout + server.wait_for(r"recv .*CHALLENGECONNECT .*from-file").string,
                              rf"send .*CHALLENGECONNECT challenge={word} (.|\n)*recv .*CHALLENGECONNECT challenge={word} ")
-            info = [json.loads(l) for l in run("connect", server.address, "--json").stdout.splitlines() if "INFO" in l][0]
-            self.assertEqual((info["dir"], info["value16"], info["moduleIds"]), ("recv", 3, ["0000000a-0000000b", "0000000c-0000000d"]))
+            lines = [json.loads(l) for l in run("connect", server.address, "--json", "--password", "t").stdout.splitlines()]
+            info, request = [o for o in lines if "INFO" in o.get("name", "")][0], [o for o in lines if "string2" in o][0]
+            self.assertEqual((info["dir"], info["value16"], info["moduleIds"], request["string2"], {next(iter(o)) for o in lines}),
+                             ("recv", 3, ["0000000a-0000000b", "0000000c-0000000d"], "<redacted>", {"time"}))  # time first
             with server.connect() as raw:  # a request without the word the server issued
                 self.assertEqual(login(raw, "x", b"\0\0\0\0"), (122, b"\2"))
 
@@ -319,7 +341,7 @@ class ServeAbuse(Case):
                 return sum(map(int, f.read().rsplit(")", 1)[1].split()[11:13])) / os.sysconf("SC_CLK_TCK")
         with Server("--quiet", preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (24, 24))) as server:
             crowd = [server.connect() for _ in range(32)]
-            server.wait_for(r"^accepting paused: accept: Too many open files$", timeout=5)
+            server.wait_for(r"Z accepting paused: accept: Too many open files$", timeout=5)
             before = cpu()
             time.sleep(1)
             self.assertLess(cpu() - before, 0.3, "busy accept loop")
@@ -417,6 +439,27 @@ class Crc(Case):
             self.assertIn(shown or ": 1: improperly formatted ADLER32 checksum line", r.stdout + r.stderr)
             self.assertTrue(r.stdout.endswith("f: OK\n"), r.stdout)
 
+    def test_lines_keep_their_order_stay_whole_and_one_eof_ends_a_terminal(self):
+        self.write("a", b"a"), self.write("l", f"{adler(b'a')}  a\n00000000  a\n")
+        for args, shown in [("a missing a", f"{adler(b'a')}  a\nktutils crc: missing: No such file or directory\n{adler(b'a')}  a\n"),
+                            ("-c l", "a: OK\na: FAILED\nktutils crc: WARNING: 1 computed checksum did NOT match\n"),
+                            ("--json a missing", f'{{"path":"a","checksum":"{adler(b"a")}"}}\nktutils crc: missing: No such file or '
+                                                 'directory\n{"path":"missing","error":"No such file or directory"}\n'),
+                            ("-c --json --quiet l", '{"path":"a","result":"FAILED"}\nktutils crc: WARNING: 1 computed checksum did NOT '
+                                                    'match\n')]:  # one log of both outputs, as `2>&1 | cat` makes
+            self.assertEqual(subprocess.run([TOOL, "crc", *args.split()], cwd=self.dir, stdout=PIPE, stderr=subprocess.STDOUT,
+                                            text=True, timeout=LIMIT).stdout, shown)
+        name = self.write("n" * 200, b"x")  # two runs into one file, as `xargs -P2` makes them: no line cut into
+        with open(self.path("out"), "w") as out:
+            [p.wait(LIMIT) for p in [subprocess.Popen([TOOL, "crc", *[name] * 2000], stdout=out) for _ in range(2)]]
+        self.assertEqual(collections.Counter(self.read("out").decode().splitlines()), {f"{adler(b'x')}  {name}": 4000})
+        leader, follower = pty.openpty()  # a terminal: what was typed, then one ^D
+        with subprocess.Popen([TOOL, "crc"], stdin=follower, stdout=PIPE, text=True) as p:
+            os.close(follower), os.write(leader, b"abc\x04")
+            self.assertEqual(p.communicate(timeout=5)[0], f"{adler(b'abc')}  -\n")
+        os.close(leader)
+
+
 class Marker(Case):
     def test_write_read_and_check_markers_beside_files_worst_status_winning(self):
         files = {"big": os.urandom(3 << 20 | 7), "ok": b"ok", "stale": b"before", "ok2": b"ok", "loop": b""}
@@ -425,11 +468,19 @@ class Marker(Case):
             self.write(f"m{n}", b"m"), self.write(f"m{n}.crc", stored)
         os.truncate(self.path("m9.crc"), 5 << 30)  # refused by its size, not read
         os.mkdir(self.path("dir")), os.mkdir(self.path("ok2.crc"))  # a folder under a marker's name is no marker, nor writable
+        os.makedirs(self.path("dir/sub")), self.write("dir/sub/a", b"a"), self.write("dir/b", b"b")
+        os.symlink("../ok", self.path("dir/link"))  # a walk follows no link
         os.symlink("loop.crc", self.path("loop.crc"))
         bad = "".join(f"m{n}: MALFORMED (marker of {n if n < 9 else 5 << 30} bytes, not 4 or 8)\n" for n in (0, 3, 5, 9))
         w = lambda n, d=None: f"{n}: marker written, {d or a[n]}\n"  # noqa: E731
         self.table([("marker write big ok stale", 0, w("big") + w("ok") + w("stale"), ""),
-                    ("marker write absent dir ok", 3, w("ok"), f"absent: {no}"), ("marker write dir", 3, "", "dir: not a regular file"),
+                    ("marker write absent dir ok", 3, w("ok"), f"absent: {no}"),
+                    ("marker write dir ok ok.crc", 1, w("ok"), "ktutils marker write: dir: is a folder, skipped (-r walks folders)\n"),
+                    ("marker write -r dir", 0, f"dir/b: marker written, {adler(b'b')}\ndir/sub/a: marker written, {adler(b'a')}\n", ""),
+                    ("marker check -r dir/", 0, "dir/b: OK\ndir/sub/a: OK\n", ""), ("marker read --json -r ok dir/b.crc dir/sub", 0,
+                     f'{{"path":"ok","state":"present","checksum":"{a["ok"]}"}}\n{{"path":"dir/sub/a","state":"present","checksum":"'
+                     f'{adler(b"a")}"}}\n', ""), ("marker check --json m5 absent", 3, '{"path":"m5","state":"MALFORMED","size":5}\n'
+                                                  f'{{"path":"absent","error":"{no}"}}\n', no),
                     ("marker write ok2", 3, "", "ok2.crc: cannot be opened for writing"), ("marker read ok2", 1, "ok2: no marker\n", ""),
                     ("marker check ok2", 1, "ok2: MISSING (no marker)\n", ""), ("marker check big", 0, "big: OK\n", ""),
                     ("marker read big ok", 0, f"big: {a['big']}\nok: {a['ok']}\n", ""),
@@ -438,7 +489,8 @@ class Marker(Case):
                     ("marker read ok2 absent", 3, "ok2: no marker\n", f"absent: {no}"), ("marker check m8", 0, "m8: OK\n", ""),
                     ("marker read m4 m8", 0, f"m4: 00000000\nm8: {adler(b'm')}\n", ""), ("marker check m4", 1, None, ""),
                     ("marker read m0 m3 m5 m9", 1, bad, ""), ("marker check m0 m3 m5 m9", 1, bad, "")], cwd=self.dir)
-        self.assertEqual((os.path.exists(self.path("absent.crc")), self.read("big.crc")), (False, bytes.fromhex(a["big"])[::-1]))
+        self.assertEqual((os.path.exists(self.path("absent.crc")), os.path.exists(self.path("ok.crc.crc")), self.read("big.crc")),
+                         (False, False, bytes.fromhex(a["big"])[::-1]))
         self.write("stale", b"after!")
         self.table([("marker check ok stale ok2", 1, f"ok: OK\nstale: STALE (marker {a['stale']}, contents "
                                                     f"{adler(b'after!')})\nok2: MISSING (no marker)\n", ""),
@@ -456,8 +508,9 @@ class Marker(Case):
 class Session:
     """One TCP connection as captured packets, 1 ms apart; checksums are zero, as nobody checks them."""
 
-    def __init__(self, v6=False, client_port=40000, isn=(1000, 0xFFFFFF00), handshake=True):
+    def __init__(self, v6=False, client_port=40000, isn=(1000, 0xFFFFFF00), handshake=True, snap=None):
         self.v6, self.ports, self.isn, self.next, self.packets = v6, (client_port, 7000), isn, [isn[0] + 1, isn[1] + 1], []
+        self.snap = snap  # of every packet, unless one says otherwise
         self.addr = [socket.inet_pton(socket.AF_INET6, "::1")] * 2 if v6 else [socket.inet_aton(f"127.0.0.{i}") for i in (1, 2)]
         for d, seq, flags in ((0, isn[0], 2), (1, isn[1], 0x12), (0, isn[0] + 1, 0x10)) if handshake else ():
             self.packet(d, seq, flags)  # SYN, SYN+ACK, ACK
@@ -467,7 +520,7 @@ class Session:
                           self.next[1 - d] & 0xFFFFFFFF if flags & 0x10 else 0, 5 << 4, flags, 65535, 0, 0) + payload
         ip = (struct.pack("!IHBB", 6 << 28, len(tcp), 6, 64) if self.v6 else
               struct.pack("!BBHHHBBH", 0x45, 0, 20 + len(tcp), 0, 0x4000, 64, 6, 0))
-        self.packets.append((ip + self.addr[d] + self.addr[1 - d] + tcp, snap))
+        self.packets.append((ip + self.addr[d] + self.addr[1 - d] + tcp, snap or self.snap))
 
     def at(self, d, offset, data, snap=None, skip=0):  # a segment of direction `d` (0: client) at stream `offset`
         self.packet(d, self.isn[d] + 1 + offset, 0x18, data, snap)
@@ -484,7 +537,7 @@ def capture(packets, link="ether", pcapng=True):  # a capture file of (IP packet
     linktype, header = {"ether": (1, lambda v: b"\2" * 12 + (b"\x86\xdd" if v == 6 else b"\x08\x00")),
                         "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
                         "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
-                        "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}[link]
+                        "raw": (101, lambda v: b""), "user0": (147, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}[link]
     out = (struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
            if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
     for i, (ip, snap) in enumerate(packets):
@@ -498,8 +551,9 @@ def capture(packets, link="ether", pcapng=True):  # a capture file of (IP packet
 
 
 N, HTTP = len(CONNECT), b"GET / HTTP/1.1\r\n\r\n"
-# name: (link, IPv6, dump arguments, exit status, "direction offset:message or event" of each line shown, the
-# session after its handshake); "no_handshake" in a name leaves the handshake out.
+# name: (link, IPv6, dump arguments, exit status, "direction offset:message or event" of each line shown or "!why
+# nothing is", the session after its handshake); "no_handshake" in a name leaves the handshake out, "tcp_header_cut"
+# keeps 34 bytes of each packet (IP, and TCP up to its flags).
 CASES = {
     "frame_split_across_three_segments": ("ether", 0, (), 0, "c0:CHALLENGECONNECT s0:CONNECTED",
                                           lambda s: (s.send(0, CONNECT, (3, 12)), s.send(1, F["WriteConnected2"]))),
@@ -519,13 +573,19 @@ CASES = {
     "sequence_numbers_wrap_around": ("ether", 0, (), 0, " ".join(f"s{8 * i}:PING" for i in range(40)) + " s320:CHALLENGE",
                                      lambda s: s.send(1, PING * 40 + CHALLENGE, (250, 262))),
     "no_handshake_seen_from_its_middle_a_stream_is_not_framed": ("ether", 0, ("--port", 7000), 1, "c0:unframed", lambda s: s.send(0, CONNECT)),
-    "no_handshake_nothing_is_shown_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, CONNECT)),
-    "other_protocols_are_left_out_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, HTTP)),
+    "no_handshake_nothing_is_shown_by_default": ("ether", 0, (), 1, "!no connection of this protocol", lambda s: s.send(0, CONNECT)),
+    "other_protocols_are_left_out_by_default": ("ether", 0, (), 1, "!no connection of this protocol", lambda s: s.send(0, HTTP)),
+    "tcp_header_cut_still_shows_the_syn": ("ether", 0, ("--port", 7000), 1, "c0:gap", lambda s: s.send(0, CONNECT)),
+    "tcp_header_cut_says_so_by_default": ("ether", 0, (), 1, "!2 packets were cut short by the capture's snap length",
+                                          lambda s: (s.send(0, LOOK), s.send(1, F["WriteServerInfo"]))),
+    "a_link_type_without_tcp_is_said": ("user0", 0, (), 1, "!link type 147 carries no TCP", lambda s: s.send(0, PING)),
+    "a_connection_not_there_is_said": ("ether", 0, ("--connection", 2), 1, "!no connection #2 (the capture holds 1)",
+                                       lambda s: s.send(0, PING)),
     "port_shows_a_connection_whatever_it_carries": ("ether", 0, ("--port", 7000), 1, "c0:malformed", lambda s: s.send(0, HTTP))}
 
 
 def make_capture(case, pcapng=True):
-    CASES[case][5](session := Session(v6=CASES[case][1], handshake="no_handshake" not in case))
+    CASES[case][5](session := Session(v6=CASES[case][1], handshake="no_handshake" not in case, snap=34 * ("tcp_header_cut" in case)))
     return capture(session.packets, CASES[case][0], pcapng)
 
 
@@ -533,17 +593,26 @@ class Capture(Case):
     def dump(self, data, *args):  # (status, "direction offset:message or event" of each line, the lines)
         r = run("dump", data if isinstance(data, str) else self.write("c.pcapng", data), "--json", *args)
         lines = [json.loads(line) for line in r.stdout.splitlines()]
+        nothing = re.findall(r": nothing to show: (.*)", r.stderr)  # said when no line is shown
         return r.returncode, " ".join(f"{o['dir'][0]}{o['offset']}:" + o.get("name", M + o.get("event", ""))[len(M):]
-                                      for o in lines if "dir" in o), [o for o in lines if "dir" in o]
+                                      for o in lines if "dir" in o) or "".join("!" + n for n in nothing), [o for o in lines if "dir" in o]
 
     def test_connections_are_put_back_together_and_damage_reported_as_it_is(self):
         for case, (_, _, args, status, expected, _) in CASES.items():
             for pcapng in (True, False):
                 with self.subTest(case, pcapng=pcapng):
-                    self.assertEqual(self.dump(make_capture(case, pcapng), *args)[:2], (status, expected))
+                    got = self.dump(make_capture(case, pcapng), *args)[:2]
+                    self.assertEqual(got, (status, got[1] if expected[:1] == "!" and expected[1:] in got[1] else expected))
         self.assertTrue(run("dump", self.write("t.pcap", make_capture("truncated_last_message_is_reported_not_decoded"))).stdout
                         .endswith("\n1700000000.003000 #1 client>server @0 KTMESSAGETYPE2_PING\n1700000000.004000 #1 "
                                   "client>server @8 truncated message (51 bytes, capture ends)\n"))
+        t = make_capture("retransmitted_bytes_are_shown_once")  # lines at 3, 5 and 6 ms; from a pipe, told by its magic number
+        for form, times in {"iso": "2023-11-14T22:13:20.00{}000Z", "relative": "0.00{}000", "delta": "0.00{}000"}.items():
+            r = run("dump", "-", "--time", form, stdin=t)
+            self.assertEqual([l.split()[0] for l in r.stdout.decode().splitlines()], [times.format(n) for n in {
+                "iso": "356", "relative": "023", "delta": "021"}[form]])
+        loads = lambda *args: "libpcap" in run(*args, self.path("t.pcap"), env={"LD_DEBUG": "files"}).stderr  # noqa: E731
+        self.assertEqual((loads("crc"), loads("dump")), (False, True))  # libpcap only where a capture is read
         r = run("dump", self.write("bad.pcapng", make_capture("frame_split_across_three_segments")[:-30]))
         self.assertTrue(r.returncode and M + "CHALLENGECONNECT" in r.stdout, r)  # what came before the damage is shown
         r = run("dump", self.write("bad.pcap", struct.pack("<I", 0xA1B2C3D4) + bytes(5)))  # a header cut short
@@ -564,7 +633,7 @@ class Capture(Case):
         files = self.path("server.pcapng"), self.path("client.pcapng")
         with Server("--clients", 1, "--capture", files[0]) as server:
             self.assertEqual(run("connect", server.address, "--capture", files[1]).returncode, 0)
-            server.wait_for("^stopped$")  # by itself after its count of clients
+            server.wait_for("Z stopped$")  # by itself after its count of clients
             self.assertEqual(server.p.wait(LIMIT), 0)
         for path in files:
             self.assertEqual([(o["dir"][0], o["name"][len(M):]) for o in self.dump(path)[2]], list(zip("cscscscscs", HANDSHAKE)))
@@ -576,9 +645,12 @@ EXPERTS = {"ktutils.damaged": ("error", "payload ends inside a field"), "ktutils
 
 
 def dissect(path, port=7000):  # tshark with the dissector on `path`: a row per message, as Dissector.agree makes of dump's
-    r = subprocess.run(["tshark", "-X", f"lua_script:{os.path.dirname(__file__)}/../../tools/wireshark/ktutils.lua", "-o",
-                        "tcp.reassemble_out_of_order:TRUE", "-o", f"ktutils.port:{port}", "-r", path, "-Y", "ktutils", "-T", "json",
-                        "--no-duplicate-keys"], capture_output=True, text=True, timeout=LIMIT)
+    script = f"{os.path.dirname(__file__)}/../../tools/wireshark/ktutils.lua"  # loaded beside a copy, as with an installed one;
+    with tempfile.TemporaryDirectory() as copy:  # the port is found by the protocol's headers, not named
+        shutil.copy(script, copy)
+        r = subprocess.run(["tshark", "-X", f"lua_script:{copy}/ktutils.lua", "-X", f"lua_script:{script}", "-o",
+                            "tcp.reassemble_out_of_order:TRUE", "-r", path, "-Y", "ktutils", "-T", "json", "--no-duplicate-keys"],
+                           capture_output=True, text=True, timeout=LIMIT)
     assert r.returncode == 0 and "Lua" not in r.stderr, r.stderr
     rows, listed = [], lambda v: v if isinstance(v, list) else [v]
     for layers in (packet["_source"]["layers"] for packet in json.loads(r.stdout or "[]")):
@@ -598,7 +670,7 @@ def dissect(path, port=7000):  # tshark with the dissector on `path`: a row per 
 class Dissector(Case):
     def agree(self, path, port=7000):  # tshark with the dissector shows what dump shows of `path`, field for field
         dump = []
-        for o in (json.loads(l) for l in run("dump", path, "--json").stdout.splitlines() if '"type"' in l):
+        for o in (json.loads(l) for l in run("dump", path, "--json", "--show-secrets").stdout.splitlines() if '"type"' in l):
             fields = {k: [v if isinstance(v, str) else v["id"] + (f":{v['version']}" if "version" in v else f"/{v['state']}")
                           for v in value] if isinstance(value, list) else value for k, value in o.items()
                       if k not in ("time", "connection", "dir", "offset", "type", "name") and value != []}
@@ -609,7 +681,7 @@ class Dissector(Case):
         # Wireshark neither resumes after a gap nor tells a stream seen from its middle, and goes by port
         # where dump leaves out what does not frame: those cases are dump's alone.
         for case, row in CASES.items():
-            if row[4] and not {"gap", "unframed", "malformed"} & {e.split(":")[1] for e in row[4].split()}:
+            if row[4][:1] not in ("", "!") and not {"gap", "unframed", "malformed"} & {e.split(":")[1] for e in row[4].split()}:
                 with self.subTest(case):
                     self.agree(self.write("c.pcapng", make_capture(case)))
         s = Session()  # every type, then damage, which the dissector shows as expert info
@@ -631,32 +703,57 @@ class Install(Case):
         listed = lambda *path: re.findall(r"(?m)^  ([a-z]+)\s", run(*path, "--help").stdout)
         paths = [(n, sub) for n in listed() for sub in listed(n)] + [(n,) for n in listed() if not listed(n)]
         self.assertEqual((complete(""), complete("c")), ({p[0] for p in paths} | {"--help", "--version"}, {"crc", "connect"}))
+        statuses = dict(zip(*[iter("crc 0123 marker_write 0123 marker_read 0123 marker_check 0123 verify 0123 dump 0123 serve 023 "
+                                   "connect 0123 name_error 012 name_message 012 version 023".split())] * 2))
         for path in paths:
-            options = set(re.findall(r"(?m)^\s+(?:-\w, )?(--[a-z][a-z-]*)", run(*path, "--help").stdout)) - {"--help"}
+            shown = run(*path, "--help").stdout  # in words, with the exit statuses of this command alone
+            options = dict(re.findall(r"(?m)^\s+(?:-\w,)?(--[a-z][a-z-]*)( [A-Z]\S*)?", shown))
+            self.assertEqual(("".join(re.findall(r"(?m)^  (\d)  ", shown)), re.findall(r"\b(?:TEXT|U?INT|FLOAT|POSITIVE|VALUE)\b|\[[^]]* - ",
+                                                                                  shown)), (statuses["_".join(path)], []), path)
             self.assertIn(" ".join(path), page)
-            self.assertLessEqual(options - {"--password"}, set(re.findall(r"--[a-z][a-z-]*", page)), path)
-            self.assertLessEqual(options, complete(*path, "--"), path)
-        self.assertEqual(complete("crc", "-c", self.write("list.crc", b"")[:-5]), {self.path("list.crc")})
+            self.assertLessEqual(set(options) - {"--password"}, set(re.findall(r"--[a-z][a-z-]*", page)), path)
+            self.assertLessEqual(set(options) - {"--help"}, complete(*path, "--"), path)
+            for option in (o for o, value in options.items() if value):  # a value: never an option name in its place
+                self.assertFalse({w for w in complete(*path, option, "") if w[:1] == "-"}, (path, option))
+        self.assertEqual((complete("crc", "-c", self.write("list.crc", b"")[:-5]), complete("verify", "--ui", ""), complete(
+            "connect", "--form", "2"), complete("dump", "--time", ""), "EXAMPLES" in page and "ktutils.lua" in page),
+            ({self.path("list.crc")}, set("1234"), {"21", "22", "27", "28", "29"}, {"epoch", "iso", "relative", "delta"}, True))
 
 
 class Verify(Case):
     @unittest.skipUnless(ENV("KTUTILS_SIGNATURE_FIXTURES"), "run by ctest, which makes the signature fixtures first")
-    def test_trusted_only_when_signed_under_a_trusted_root_and_no_reason_is_made_up(self):
-        self.dir, ok, bad = ENV("KTUTILS_SIGNATURE_FIXTURES"), "pe32-signed.exe: trusted\n", "pe32.exe: NOT trusted\n"
+    def test_trusted_only_when_signed_under_a_trusted_root_and_each_refusal_says_why(self):
+        self.dir, ok = ENV("KTUTILS_SIGNATURE_FIXTURES"), "pe32-signed.exe: trusted\n"
         self.assertTrue(os.path.exists(self.path("complete")), "the signature fixtures are incomplete")
-        rows = [(f"verify {n}", 1, f"{n}: NOT trusted\n") for n in ("untrusted-signed.exe", "server-auth-signed.exe", "absent.exe")]
-        rows += [(f"verify --roots {r} pe32-signed.exe", c, o) for r, c, o in [("trusted-roots.pem", 0, ok), ("roots-dir", 0, ok),
-                 ("other-ca.pem", 1, "pe32-signed.exe: NOT trusted\n"), ("absent.pem", 2, "")]]
-        rows += [("verify --ui 1 --accept-provider-unknown pe32.exe", 1, bad),
-                 ("verify pe32plus-signed.exe pe32.exe", 1, "pe32plus-signed.exe: trusted\n" + bad)]
-        # The fixtures' CA is the trusted root unless --roots names others; the tool prints no reason.
-        self.table([(*row, "--roots" if row[1] == 2 else None) for row in rows], env={"KTUTILS_TRUST_ROOTS": self.path("trusted-roots.pem")}, cwd=self.dir)
+        no = lambda n, why, name: f"{n}: NOT trusted: {why} ({name})\n"  # noqa: E731
+        bad = no("pe32.exe", "the file carries no signature, or one that cannot be read", "TRUST_E_NOSIGNATURE")
+        root = "the signature chains to a root that is not trusted"
+        der = tempfile.NamedTemporaryFile(suffix=".der")  # the fixtures' CA, as Windows exports a root
+        der.write(base64.b64decode("".join(pathlib.Path(self.path("trusted-roots.pem")).read_text().splitlines()[1:-1]))), der.flush()
+        rows = [("verify untrusted-signed.exe server-auth-signed.exe", 1, no("untrusted-signed.exe", root, "CERT_E_UNTRUSTEDROOT") +
+                 no("server-auth-signed.exe", "a certificate of the chain is not valid for code signing", "CERT_E_WRONG_USAGE"), ""),
+                ("verify absent.exe pe32.exe roots-dir", 3, bad, "ktutils verify: absent.exe: No such file or directory\n"
+                                                               "ktutils verify: roots-dir: Is a directory\n")]
+        rows += [(f"verify --roots {r} pe32-signed.exe", c, o, e) for r, c, o, e in [
+            ("trusted-roots.pem", 0, ok, ""), ("roots-dir", 0, ok, ""), (der.name, 0, ok, ""), ("absent.pem", 2, "", "--roots absent.pem: No such"),
+            ("other-ca.pem", 1, no("pe32-signed.exe", root, "CERT_E_UNTRUSTEDROOT"), ""), *[(r, 2, "", f"--roots {r}: no certificate in it\n")
+                                                                                        for r in ("/dev/null", "no-certs", "ca.key")]]]
+        rows += [("verify --ui 1 --accept-provider-unknown pe32.exe", 1, bad, ""), ("verify pe32plus-signed.exe pe32.exe", 1,
+                                                                                 "pe32plus-signed.exe: trusted\n" + bad, ""),
+                 ("verify --json pe32.exe", 1, '{"path":"pe32.exe","trusted":false,"status":"0x800b0100","name":"TRUST_E_NOSIGNATURE",'
+                                              '"reason":"the file carries no signature, or one that cannot be read"}\n', "")]
+        # The fixtures' CA is the trusted root unless --roots names others.
+        self.table(rows, env={"KTUTILS_TRUST_ROOTS": self.path("trusted-roots.pem")}, cwd=self.dir)
+        self.table([("verify pe32.exe", 2, "", "ktutils verify: KTUTILS_TRUST_ROOTS /dev/null: no certificate in it\n")],
+                   env={"KTUTILS_TRUST_ROOTS": "/dev/null"}, cwd=self.dir)
 
     @unittest.skipUnless(ENV("KTUTILS_PLANTED_PROVIDER"), "run by ctest, which names the test provider to plant")
     def test_a_provider_planted_in_the_working_folder_is_never_loaded(self):  # one that trusts everything
         f, self.dir = ENV("KTUTILS_SIGNATURE_FIXTURES"), tempfile.mkdtemp(dir=ENV("KTUTILS_SIGNATURE_FIXTURES"))  # exec allowed
         self.addCleanup(shutil.rmtree, self.dir), shutil.copy(ENV("KTUTILS_PLANTED_PROVIDER"), self.path("libwintrust.so"))
-        rows = [("verify r.exe", 1, "r.exe: NOT trusted\n", ""), (f"verify {f}/pe32-signed.exe", 0, f"{f}/pe32-signed.exe: trusted\n", "")]
+        rows = [("verify r.exe", 1, "r.exe: NOT trusted: the file is not a program image the trust service can judge "
+                                  "(TRUST_E_SUBJECT_FORM_UNKNOWN)\n", ""),
+                (f"verify {f}/pe32-signed.exe", 0, f"{f}/pe32-signed.exe: trusted\n", "")]
         for path in ({}, {"LD_LIBRARY_PATH": ":"}):  # an empty entry: the working folder
             self.write("r.exe", os.urandom(4096)), self.table(rows, env={"KTUTILS_TRUST_ROOTS": f"{f}/trusted-roots.pem", **path}, cwd=self.dir)
 

@@ -14,6 +14,8 @@
 #include "tools/capture/capture_reader.h"
 #include "tools/text/decoded_message.h"
 #include "tools/cli/exit_status.h"
+#include "tools/cli/standard_output.h"
+#include "tools/text/json_line.h"
 #include "tools/text/message_printer.h"
 #include "tools/capture/tcp_stream_reassembler.h"
 
@@ -147,23 +149,14 @@ private:
     bool lost_ = false;
 };
 
-struct Stamp {
-    int64_t seconds = 0;
-    uint32_t microseconds = 0;
-    std::string Text() const {
-        char text[32];
-        std::snprintf(text, sizeof text, "%lld.%06u", static_cast<long long>(seconds),
-                      microseconds);
-        return text;
-    }
-};
-
 class CaptureDumper {
 public:
-    explicit CaptureDumper(const CaptureDumpOptions& options) : options_(options) {}
+    explicit CaptureDumper(const CaptureDumpOptions& options) : options_(options), time_(options.time) {}
 
     void Add(const TcpSegment& s) {
-        now_ = {s.seconds, s.microseconds};
+        seconds_ = s.seconds;
+        microseconds_ = s.microseconds;
+        if (s.captured < s.length) ++cut_;
         Connection& c = Find(s);
         const int dir = s.source == c.endpoints[0] ? 0 : 1;
         Side& side = *c.sides[dir];
@@ -183,6 +176,21 @@ public:
             for (auto& side : c->sides) side->framer.Finish();
         }
         return trouble_ ? kExitNegative : kExitOk;
+    }
+
+    // Why nothing was shown, when nothing was.
+    std::string Nothing() const {
+        if (shown_) return {};
+        if (options_.connection != 0) {
+            return "no connection #" + std::to_string(options_.connection) + " (the capture holds " +
+                   std::to_string(connections_.size()) + ")";
+        }
+        if (options_.port >= 0) return "no connection with port " + std::to_string(options_.port);
+        if (cut_ != 0) {
+            return "no message found: " + std::to_string(cut_) +
+                   " packets were cut short by the capture's snap length (capture with -s 0)";
+        }
+        return "no connection of this protocol";
     }
 
 private:
@@ -262,49 +270,57 @@ private:
     void Decide(Connection& c, bool shown) {
         c.verdict = shown ? Verdict::Shown : Verdict::Hidden;
         if (!shown) return;
+        shown_ = true;
         const std::string client = c.endpoints[0].ToString();
         const std::string server = c.endpoints[1].ToString();
-        Json json = {{"time", now_.Text()},
+        const std::string time = Time();
+        Json json = {{"time", time},
                      {"connection", c.id},
                      {"event", "connection"},
                      {"client", client},
                      {"server", server}};
-        Line(json, now_.Text() + " #" + std::to_string(c.id) + " connection " + client + " > " +
-                       server);
+        Line(json, time + " #" + std::to_string(c.id) + " connection " + client + " > " + server);
     }
 
     void ShowMessage(const Connection& c, int dir, const DecodedMessage& m) {
         if (c.verdict != Verdict::Shown) return;
         if (m.damaged) trouble_ = true;
-        Json json = {{"time", now_.Text()}, {"connection", c.id}, {"dir", kDirections[dir]}};
-        if (options_.json) json.update(ToJson(m));
-        Line(json, options_.json ? std::string() : Prefix(c, dir) + FormatText(m));
+        const std::string time = Time();
+        Json json = {{"time", time}, {"connection", c.id}, {"dir", kDirections[dir]}};
+        if (options_.json) json.update(ToJson(m, options_.showSecrets));
+        Line(json, options_.json ? std::string() : Prefix(time, c, dir) + FormatText(m, options_.showSecrets));
     }
 
     void ShowEvent(const Connection& c, int dir, uint64_t offset, const std::string& text,
                    Json event) {
         if (c.verdict != Verdict::Shown) return;
         trouble_ = true;
-        Json json = {{"time", now_.Text()},
+        const std::string time = Time();
+        Json json = {{"time", time},
                      {"connection", c.id},
                      {"dir", kDirections[dir]},
                      {"offset", offset}};
         json.update(event);
-        Line(json, Prefix(c, dir) + At(offset) + " " + text);
+        Line(json, Prefix(time, c, dir) + At(offset) + " " + text);
     }
 
-    std::string Prefix(const Connection& c, int dir) const {
-        return now_.Text() + " #" + std::to_string(c.id) + " " + kDirections[dir] + " ";
+    // The time of the packet at hand, for a line about to be shown.
+    std::string Time() { return time_.Format(seconds_, microseconds_); }
+
+    static std::string Prefix(const std::string& time, const Connection& c, int dir) {
+        return time + " #" + std::to_string(c.id) + " " + kDirections[dir] + " ";
     }
 
     void Line(const Json& json, const std::string& text) {
-        const std::string line =
-            options_.json ? json.dump(-1, ' ', false, Json::error_handler_t::replace) : text;
-        std::fprintf(stdout, "%s\n", line.c_str());
+        WriteLine(stdout, options_.json ? JsonText(json) : text);
     }
 
     const CaptureDumpOptions& options_;
-    Stamp now_;
+    TimeText time_;
+    int64_t seconds_ = 0;
+    uint32_t microseconds_ = 0;
+    unsigned long cut_ = 0;  // packets whose bytes the snap length cut
+    bool shown_ = false;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::map<Key, Connection*> byKey_;
     bool trouble_ = false;
@@ -312,22 +328,29 @@ private:
 
 }  // namespace
 
-int DumpCapture(const CaptureDumpOptions& options) {
+int DumpCapture(const CaptureDumpOptions& options, std::FILE* file) {
     std::string error;
-    const std::unique_ptr<CaptureReader> reader = CaptureReader::Open(options.path, error);
+    const std::unique_ptr<CaptureReader> reader = CaptureReader::Open(file, error);
     if (!reader) {
-        std::fprintf(stderr, "ktutils dump: %s: %s\n", options.path.c_str(), error.c_str());
+        Diagnose("ktutils dump: %s: %s\n", options.name.c_str(), error.c_str());
         return kExitSystem;
+    }
+    if (!IsLinkTypeRead(reader->LinkType())) {
+        Diagnose("ktutils dump: %s: nothing to show: link type %d carries no TCP that dump reads\n",
+                 options.name.c_str(), reader->LinkType());
+        return kExitNegative;
     }
     CaptureDumper dumper(options);
     TcpSegment segment;
     while (reader->Next(segment)) dumper.Add(segment);
     const int status = dumper.Finish();
-    std::fflush(stdout);
     if (!reader->Error().empty()) {
-        std::fprintf(stderr, "ktutils dump: %s: %s\n", options.path.c_str(),
-                     reader->Error().c_str());
+        Diagnose("ktutils dump: %s: %s\n", options.name.c_str(), reader->Error().c_str());
         return kExitSystem;
+    }
+    if (const std::string nothing = dumper.Nothing(); !nothing.empty()) {
+        Diagnose("ktutils dump: %s: nothing to show: %s\n", options.name.c_str(), nothing.c_str());
+        return kExitNegative;
     }
     return status;
 }

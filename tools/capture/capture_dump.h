@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
+
+#include "tools/text/time_text.h"
 
 // ktutils dump on a pcap/pcapng file: every TCP connection that carries
 // this protocol, both directions, one line per message in capture order.
@@ -22,14 +25,20 @@
 namespace ktutils::tool {
 
 struct CaptureDumpOptions {
-    std::string path;
+    std::string name;  // the capture, quoted for messages
     bool json = false;
+    bool showSecrets = false;
+    TimeForm time = TimeForm::Epoch;
     int port = -1;           // only connections with this port at either end
     unsigned connection = 0;  // only this connection
 };
 
-// Returns the exit status: 1 when a shown connection had a gap, a
-// truncated, malformed or damaged message.
-int DumpCapture(const CaptureDumpOptions& options);
+// Dumps the capture read from `file`, which it takes over. Returns the exit
+// status: 1 when a shown connection had a gap, a truncated, malformed or
+// damaged message, and when nothing is shown (a link type that carries no
+// TCP that is read, no connection of the protocol or none that matches,
+// packets cut by the snap length before a whole header), which it says; 3
+// when the capture cannot be read.
+int DumpCapture(const CaptureDumpOptions& options, std::FILE* file);
 
 }  // namespace ktutils::tool

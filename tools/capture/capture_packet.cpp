@@ -1,6 +1,7 @@
 // The link, IP and TCP headers of one captured packet. Every length is
 // checked against the bytes present before it is used: a capture file is
 // untrusted input.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,17 +34,20 @@ uint32_t Be32(const uint8_t* p) {
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
 
+// A small snap length (tcpdump -s 70) cuts a SYN inside its options: the
+// ports, sequence number and flags in the first 14 bytes are enough, and
+// the payload then counts as not captured.
 bool ParseTcp(const uint8_t* p, std::size_t size, std::size_t wireSize, TcpSegment& s) {
-    if (size < 20) return false;
+    if (size < 14) return false;
     const std::size_t header = static_cast<std::size_t>(p[12] >> 4) * 4;
-    if (header < 20 || header > size || header > wireSize) return false;
+    if (header < 20 || header > wireSize) return false;
     s.source.port = Be16(p);
     s.destination.port = Be16(p + 2);
     s.seq = Be32(p + 4);
     s.syn = (p[13] & 0x02) != 0;
     s.ack = (p[13] & 0x10) != 0;
-    s.payload = p + header;
-    s.captured = size - header;
+    s.payload = p + std::min(header, size);
+    s.captured = size > header ? size - header : 0;
     s.length = wireSize - header;
     return true;
 }
@@ -160,6 +164,14 @@ bool ParseTcpPacket(int linkType, const uint8_t* p, std::size_t size, TcpSegment
     default:
         return false;
     }
+}
+
+bool IsLinkTypeRead(int linkType) {
+    for (const int read : {kDltNull, kDltEthernet, kDltRaw, kDltRawAlt, kDltLoop, kDltLinuxSll, kDltIpv4,
+                           kDltIpv6, kDltLinuxSll2, kLinkTypeRaw}) {
+        if (linkType == read) return true;
+    }
+    return false;
 }
 
 bool IsCaptureFile(const unsigned char* first, std::size_t size) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -35,8 +36,12 @@ struct TcpSegment {
 };
 
 // Takes one packet of link type `linkType` (a DLT_ value) apart; false when
-// it is not a whole TCP header over IPv4/IPv6.
+// it is not TCP over IPv4/IPv6 with at least the ports, sequence number and
+// flags captured (a snap length may cut the rest of the header).
 bool ParseTcpPacket(int linkType, const uint8_t* data, std::size_t size, TcpSegment& segment);
+
+// Whether ParseTcpPacket reads packets of this link type at all.
+bool IsLinkTypeRead(int linkType);
 
 // True when the first four bytes of a file are a pcap or pcapng magic number.
 bool IsCaptureFile(const unsigned char* first, std::size_t size);
@@ -44,8 +49,12 @@ bool IsCaptureFile(const unsigned char* first, std::size_t size);
 class CaptureReader {
 public:
     virtual ~CaptureReader() = default;
-    // Null with `error` set when the file cannot be read as a capture.
-    static std::unique_ptr<CaptureReader> Open(const std::string& path, std::string& error);
+    // Reads the capture from `file`, which it then owns (also when it
+    // fails). Null with `error` set when it cannot be read as a capture,
+    // or libpcap cannot be loaded.
+    static std::unique_ptr<CaptureReader> Open(std::FILE* file, std::string& error);
+    // The capture's link type (a DLT_ value).
+    virtual int LinkType() const = 0;
     // The next TCP segment; false at the end of the file or on a read error
     // (then `Error()` says which).
     virtual bool Next(TcpSegment& segment) = 0;

@@ -13,6 +13,8 @@
 #include "tools/net/endpoint.h"
 #include "tools/cli/exit_status.h"
 #include "tools/text/message_printer.h"
+#include "tools/text/quoted_name.h"
+#include "tools/text/time_text.h"
 #include "tools/capture/pcapng_writer.h"
 #include "tools/net/reference_client.h"
 
@@ -24,6 +26,8 @@ Command AddConnectCommand(CLI::App& tool) {
         unsigned timeoutSeconds = 5;
         unsigned intervalMilliseconds = 0;
         bool json = false;
+        bool showSecrets = false;
+        TimeForm time = TimeForm::Iso;
         std::string capture;
     };
     auto options = std::make_shared<Options>();
@@ -31,6 +35,9 @@ Command AddConnectCommand(CLI::App& tool) {
     ConnectOptions& connect = options->connect;
 
     CLI::App* app = tool.add_subcommand("connect", "Connect to a server with the reference client");
+    app->footer(ExitStatusHelp("the server accepted the connection", "the server refused it",
+                               "the connection failed, the server timed out or broke the protocol,\n"
+                               "     or the capture or output could not be written"));
     app->add_option_function<std::string>(
            "HOST:PORT",
            [&connect](const std::string& text) {
@@ -41,23 +48,34 @@ Command AddConnectCommand(CLI::App& tool) {
                connect.server = *endpoint;
            },
            "the server, e.g. 127.0.0.1:4000 or [::1]:4000")
-        ->required();
-    app->add_option("--form", connect.form, "the connect request's message type")
-        ->capture_default_str()
-        ->check(CLI::IsMember({21, 22, 27, 28, 29}));
+        ->required()
+        ->option_text("HOST:PORT");
+    app->add_option_function<std::string>(
+           "--form",
+           [&connect](const std::string& text) {
+               const auto form = ParseNumber(text, 0, UINT16_MAX);
+               if (!form || !IsClientForm(static_cast<uint16_t>(*form))) {
+                   throw CLI::ValidationError("--form", "'" + text + "' is not one of 21, 22, 27, 28, 29");
+               }
+               connect.form = static_cast<uint16_t>(*form);
+           },
+           "the connect request's message type: 21 (default), 22, 27, 28, 29")
+        ->option_text("TYPE");
     AddProtocolVersionOption(*app, connect.version, "the version to announce (default: the library's)");
     AddModulesOption(*app, connect.modules, "a module to ask for; repeatable");
-    app->add_option("--name", connect.name, "who connects (string1)")->capture_default_str();
+    app->add_option("--name", connect.name, "who connects (string1)")->capture_default_str()->option_text("NAME");
     AddPasswordOptions(*app, connect.password, "string2, or block2 of forms 27 and 28");
-    app->add_option("--pings", connect.pings, "Ping/KeepAlive rounds once connected")
-        ->capture_default_str();
-    app->add_option("--interval", options->intervalMilliseconds, "milliseconds before each ping")
-        ->capture_default_str();
-    app->add_option("--timeout", options->timeoutSeconds, "seconds to wait for each answer")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 3600u));
+    AddNumberOption(*app, "--pings", connect.pings, 0, UINT32_MAX,
+                    "Ping/KeepAlive rounds once connected (default 1)");
+    AddNumberOption(*app, "--interval", options->intervalMilliseconds, 0, UINT32_MAX,
+                    "milliseconds before each ping (default 0)", "MS");
+    AddNumberOption(*app, "--timeout", options->timeoutSeconds, 1, 3600,
+                    "seconds to wait for each answer, 1 to 3600 (default 5)");
     app->add_flag("--json", options->json, "print JSON lines");
-    app->add_option("--capture", options->capture, "write the exchange to this pcapng file");
+    AddTimeOption(*app, options->time, "the time on each line: iso (default), epoch, relative or delta");
+    AddShowSecretsOption(*app, options->showSecrets);
+    app->add_option("--capture", options->capture, "write the exchange to this pcapng file")
+        ->option_text("FILE");
 
     auto run = [options]() -> int {
         options->connect.timeout = std::chrono::seconds(options->timeoutSeconds);
@@ -67,14 +85,18 @@ Command AddConnectCommand(CLI::App& tool) {
             std::string error;
             capture = PcapngWriter::Create(options->capture, error);
             if (!capture) {
-                std::fprintf(stderr, "ktutils connect: %s: %s\n", options->capture.c_str(),
+                std::fprintf(stderr, "ktutils connect: %s: %s\n", QuoteFileName(options->capture).c_str(),
                              error.c_str());
                 return kExitSystem;
             }
             options->connect.capture = capture.get();
         }
-        MessagePrinter printer(stdout, options->json ? MessagePrinter::Style::Json
-                                                     : MessagePrinter::Style::Text);
+        // Line-buffered standard output sends each line as it is written.
+        TimeText time(options->time);
+        const bool json = options->json;
+        MessagePrinter printer([&time, json](std::string line) { std::fputs(Stamped(line, json, time).c_str(), stdout); },
+                               json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
+        printer.ShowSecrets(options->showSecrets);
         return RunClient(options->connect, printer);
     };
     return {app, run};

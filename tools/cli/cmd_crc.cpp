@@ -19,6 +19,8 @@
 #include "tools/cli/exit_status.h"
 #include "tools/files/file_checksum.h"
 #include "tools/files/progress_bar.h"
+#include "tools/cli/standard_output.h"
+#include "tools/text/json_line.h"
 #include "tools/text/quoted_name.h"
 
 namespace ktutils::tool {
@@ -38,6 +40,7 @@ struct CrcOptions {
     Report report = Report::Normal;
     bool strict = false;
     bool ignoreMissing = false;
+    bool json = false;
 };
 
 std::string Shown(const std::string& path) {
@@ -49,7 +52,18 @@ FileChecksum Checksum(const std::string& path) {
     return path == "-" ? ChecksumStandardInput(Shown(path)) : ChecksumFile(path, Shown(path));
 }
 
-void Warn(const std::string& text) { std::fprintf(stderr, "ktutils crc: %s\n", text.c_str()); }
+void Warn(const std::string& text) { Diagnose("ktutils crc: %s\n", text.c_str()); }
+
+// One object per file: its checksum, or why there is none.
+void PrintJson(const std::string& path, const FileChecksum& result) {
+    nlohmann::ordered_json object{{"path", path}};
+    if (result.ok) {
+        object["checksum"] = ChecksumText(result.checksum);
+    } else {
+        object["error"] = std::strerror(result.error);
+    }
+    std::fputs(JsonLine(object).c_str(), stdout);
+}
 
 int PrintChecksums(const CrcOptions& options) {
     const char terminator = options.layout.escape ? '\n' : '\0';
@@ -59,11 +73,17 @@ int PrintChecksums(const CrcOptions& options) {
         if (!result.ok) {
             Warn(Shown(path) + ": " + std::strerror(result.error));
             status = kExitSystem;
+        }
+        if (options.json) {
+            PrintJson(path, result);
             continue;
         }
-        const std::string line = FormatChecksumLine(result.checksum, path, options.layout);
+        if (!result.ok) continue;
+        std::string line = FormatChecksumLine(result.checksum, path, options.layout);
+        line += terminator;
         std::fwrite(line.data(), 1, line.size(), stdout);
-        std::putc(terminator, stdout);
+        // Line buffering goes by newlines: a NUL-ended line goes out whole at once.
+        if (terminator == '\0') std::fflush(stdout);
     }
     return status;
 }
@@ -159,7 +179,10 @@ private:
             matched_ = true;
             if (options_.report != Report::Quiet) verdict = "OK";
         }
-        if (verdict != nullptr && !quietResults) {
+        if (verdict == nullptr || quietResults) return;
+        if (options_.json) {
+            std::fputs(JsonLine({{"path", entry->name}, {"result", verdict}}).c_str(), stdout);
+        } else {
             std::printf("%s: %s\n", ResultName(entry->name).c_str(), verdict);
         }
     }
@@ -220,9 +243,13 @@ Command AddCrcCommand(CLI::App& tool) {
     crc->footer(std::string(
         "Without FILE, or when FILE is -, read standard input. Lines are 8 lowercase hex\n"
         "digits, two spaces and the name; with --check, each listed file prints NAME: OK,\n"
-        "NAME: FAILED or NAME: FAILED open or read; exit 1 if any failed.\n\n") +
-        kExitStatusHelp);
-    crc->add_option("FILE", options->files, "files to checksum, or lists with --check");
+        "NAME: FAILED or NAME: FAILED open or read.\n\n") +
+        ExitStatusHelp("every file was read (--check: and every listed file matched)",
+                       "--check: a listed file failed or could not be read, or no line was\n"
+                       "     a checksum line",
+                       "a FILE or LIST could not be read, or the output could not be written"));
+    crc->add_option("FILE", options->files, "files to checksum, or lists with --check")
+        ->option_text("FILE...");
     CLI::Option* check = crc->add_flag("-c,--check", "read checksums from the FILEs and check them");
     CLI::Option* tag = crc->add_flag("--tag", "create a BSD-style checksum line: ADLER32 (NAME) = X");
     CLI::Option* zero =
@@ -237,6 +264,8 @@ Command AddCrcCommand(CLI::App& tool) {
     CLI::Option* strict =
         crc->add_flag("--strict", options->strict, "exit non-zero for improperly formatted lines");
     CLI::Option* warn = crc->add_flag("-w,--warn", "warn about improperly formatted checksum lines");
+    crc->add_flag("--json", options->json,
+                  "one JSON object per file: path and checksum (--check: result),\nor the error");
     AddProgressOptions(*crc);
 
     auto run = [options, crc, check, tag, zero, binary, text, ignoreMissing, quiet, status, strict,
@@ -253,6 +282,11 @@ Command AddCrcCommand(CLI::App& tool) {
                                              : Report::Normal;
         if (options->files.empty()) options->files.push_back("-");
 
+        for (const CLI::Option* layout : {tag, zero}) {
+            if (options->json && layout->count() != 0) {
+                return ReportUsageError(*crc, "--json and " + layout->get_name() + " exclude each other");
+            }
+        }
         // sha256sum's refusals, in its words.
         if (options->layout.tagged && mode == text) {
             return ReportUsageError(*crc, "--tag does not support --text mode");

@@ -1,12 +1,13 @@
 // ktutils dump FILE|-: one line per message of a captured stream, each field
-// decoded by the decoder of its type. The stream is read in pieces, so its
-// size is not limited by memory; a malformed frame ends the dump with its
-// offset.
+// decoded by the decoder of its type, or of the connections of a pcap or
+// pcapng capture. The stream is read in pieces, so its size is not limited
+// by memory; a malformed frame ends the dump with its offset.
 #include <CLI/CLI.hpp>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "ktutils/ktutils.h"
 #include "tools/capture/capture_dump.h"
 #include "tools/capture/capture_reader.h"
+#include "tools/cli/cli_options.h"
 #include "tools/cli/commands.h"
 #include "tools/text/decoded_message.h"
 #include "tools/cli/exit_status.h"
@@ -29,6 +31,7 @@ namespace {
 struct DumpOptions {
     std::string path;
     bool json = false;
+    bool showSecrets = false;
     CaptureDumpOptions capture;
 };
 
@@ -59,18 +62,39 @@ std::size_t ReadPiece(std::FILE* input, bool live, unsigned char* piece, std::si
     return 0;
 }
 
-// A pcap or pcapng file goes to the capture dump, told by its magic number.
-// Only a regular file is looked into: the bytes read from a pipe or a device
-// to tell would be gone for the stream dump.
-bool IsCapture(const std::string& path) {
-    struct stat status {};
-    if (path == "-" || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    unsigned char magic[4] = {};
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    const std::size_t count = std::fread(magic, 1, sizeof magic, file);
-    std::fclose(file);
-    return IsCaptureFile(magic, count);
+// A capture's reader wants a stream from its first byte, and the magic
+// number that told it apart was read already: this one gives those bytes
+// back first, then reads on, piece by piece as they come when live.
+struct Replay {
+    std::string head;
+    std::FILE* input;
+    bool live;
+    bool owned;
+};
+
+ssize_t ReplayRead(void* cookie, char* buffer, std::size_t size) {
+    auto* replay = static_cast<Replay*>(cookie);
+    if (!replay->head.empty()) {
+        const std::size_t count = std::min(size, replay->head.size());
+        std::memcpy(buffer, replay->head.data(), count);
+        replay->head.erase(0, count);
+        return static_cast<ssize_t>(count);
+    }
+    int error = 0;
+    const std::size_t count =
+        ReadPiece(replay->input, replay->live, reinterpret_cast<unsigned char*>(buffer), size, error);
+    if (count == 0 && error != 0) {
+        errno = error;
+        return -1;
+    }
+    return static_cast<ssize_t>(count);
+}
+
+int ReplayClose(void* cookie) {
+    auto* replay = static_cast<Replay*>(cookie);
+    if (replay->owned) std::fclose(replay->input);
+    delete replay;
+    return 0;
 }
 
 struct InputFile {
@@ -82,11 +106,6 @@ struct InputFile {
 };
 
 int Dump(DumpOptions& options) {
-    if (IsCapture(options.path)) {
-        options.capture.path = options.path;
-        options.capture.json = options.json;
-        return DumpCapture(options.capture);
-    }
     const bool standardInput = options.path == "-";
     const std::string quoted = QuoteFileName(standardInput ? "standard input" : options.path);
     const char* name = quoted.c_str();
@@ -97,54 +116,83 @@ int Dump(DumpOptions& options) {
         input.file = std::fopen(options.path.c_str(), "rb");
         input.owned = true;
         if (input.file == nullptr) {
-            std::fprintf(stderr, "ktutils dump: %s: %s\n", name, std::strerror(errno));
+            Diagnose("ktutils dump: %s: %s\n", name, std::strerror(errno));
             return kExitSystem;
         }
     }
-
     const bool live = IsLive(input.file);
+    // Only a live stream's lines go out one by one, as they are decoded.
+    if (!live) BufferWholeLines();
+
+    // The first bytes tell a pcap or pcapng capture (by its magic number,
+    // which no valid stream starts with) from a stream of frames.
+    unsigned char chunk[64 * 1024];
+    std::size_t first = 0;
+    int readError = 0;
+    while (first < 4) {
+        const std::size_t count = ReadPiece(input.file, live, chunk + first, 4 - first, readError);
+        if (count == 0) break;
+        first += count;
+    }
+    if (IsCaptureFile(chunk, first)) {
+        // A file is read again from its start; a pipe gives back the bytes
+        // taken from it through a stream of its own.
+        std::FILE* capture = input.file;
+        if (live || std::fseek(input.file, 0, SEEK_SET) != 0) {
+            auto* replay = new Replay{std::string(reinterpret_cast<char*>(chunk), first), input.file, live, input.owned};
+            capture = fopencookie(replay, "rb", {ReplayRead, nullptr, nullptr, ReplayClose});
+            if (capture == nullptr) {
+                delete replay;
+                Diagnose("ktutils dump: %s: %s\n", name, std::strerror(errno));
+                return kExitSystem;
+            }
+        }
+        input.owned = false;  // the capture's reader closes it
+        options.capture.name = quoted;
+        options.capture.json = options.json;
+        options.capture.showSecrets = options.showSecrets;
+        return DumpCapture(options.capture, capture);
+    }
+
     MessagePrinter printer(stdout,
                            options.json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text,
                            StandardOutputIsTerminal() || live);
+    printer.ShowSecrets(options.showSecrets);
     NQMessageBuffer stream;
     uint64_t received = 0;
     int status = kExitOk;
-    int readError = 0;
-    unsigned char chunk[64 * 1024];
     try {
-        for (;;) {
-            // Output that cannot be written ends the dump: main reports it.
-            if (std::ferror(stdout)) return kExitSystem;
-            const std::size_t count = ReadPiece(input.file, live, chunk, sizeof chunk, readError);
-            if (count == 0) break;
+        for (std::size_t count = first; count != 0;) {
             stream.Receive(chunk, count);
             received += count;
             while (stream.NextMsg()) {
                 const DecodedMessage message = DecodeCurrentMessage(stream);
                 printer.Print(message);
                 if (message.damaged) {
-                    std::fprintf(stderr,
-                                 "ktutils dump: %s: offset %llu: %s payload ends inside a field\n",
-                                 name, static_cast<unsigned long long>(message.offset),
-                                 KTUMessage2::KTUMessage2TypeToString(message.type));
+                    Diagnose("ktutils dump: %s: offset %llu: %s payload ends inside a field\n",
+                             name, static_cast<unsigned long long>(message.offset),
+                             KTUMessage2::KTUMessage2TypeToString(message.type));
                     status = kExitNegative;
                 }
             }
+            // Output that cannot be written ends the dump: main reports it.
+            if (std::ferror(stdout) || readError != 0) break;
+            count = ReadPiece(input.file, live, chunk, sizeof chunk, readError);
         }
     } catch (const NQBufferError& e) {
-        std::fprintf(stderr, "ktutils dump: %s: offset %llu: malformed frame: %s\n", name,
-                     static_cast<unsigned long long>(stream.MsgOffset()), e.what());
+        Diagnose("ktutils dump: %s: offset %llu: malformed frame: %s\n", name,
+                 static_cast<unsigned long long>(stream.MsgOffset()), e.what());
         return kExitNegative;
     }
+    if (std::ferror(stdout)) return kExitSystem;
     if (readError != 0) {
-        std::fprintf(stderr, "ktutils dump: %s: read error: %s\n", name, std::strerror(readError));
+        Diagnose("ktutils dump: %s: read error: %s\n", name, std::strerror(readError));
         return kExitSystem;
     }
     if (stream.PendingInput() != 0) {
         const uint64_t offset = received - stream.PendingInput();
-        std::fprintf(stderr,
-                     "ktutils dump: %s: offset %llu: truncated message (%zu bytes, stream ends)\n",
-                     name, static_cast<unsigned long long>(offset), stream.PendingInput());
+        Diagnose("ktutils dump: %s: offset %llu: truncated message (%zu bytes, stream ends)\n",
+                 name, static_cast<unsigned long long>(offset), stream.PendingInput());
         return kExitNegative;
     }
     return status;
@@ -156,14 +204,22 @@ Command AddDumpCommand(CLI::App& tool) {
     auto options = std::make_shared<DumpOptions>();
     CLI::App* dump =
         tool.add_subcommand("dump", "Decode a captured message stream, one line per message");
-    dump->add_option("FILE", options->path, "the stream; - for standard input")->required();
+    dump->footer(ExitStatusHelp("every message was decoded",
+                                "a frame was malformed, damaged or truncated, or nothing was found\n"
+                                "     in a capture",
+                                "the file could not be read, or the output could not be written"));
+    dump->add_option("FILE", options->path, "the stream or pcap/pcapng capture; - for standard input")
+        ->required()
+        ->option_text("FILE");
     dump->add_flag("--json", options->json, "one JSON object per line");
-    dump->add_option("--port", options->capture.port,
-                     "a capture: only the connections with this TCP port")
-        ->check(CLI::Range(0, 65535));
-    dump->add_option("--connection", options->capture.connection,
-                     "a capture: only this connection (numbered from 1)")
-        ->check(CLI::PositiveNumber);
+    AddNumberOption(*dump, "--port", options->capture.port, 0, 65535,
+                    "a capture: only the connections with this TCP port", "PORT");
+    AddNumberOption(*dump, "--connection", options->capture.connection, 1, UINT32_MAX,
+                    "a capture: only this connection (numbered from 1)", "ID");
+    AddTimeOption(*dump, options->capture.time,
+                  "a capture: the time on each line: epoch (default), iso, relative\n"
+                  "(to the first line) or delta (to the line before)");
+    AddShowSecretsOption(*dump, options->showSecrets);
     return {dump, [options] { return Dump(*options); }};
 }
 

@@ -16,6 +16,8 @@
 #include "tools/cli/exit_status.h"
 #include "tools/net/log_writer.h"
 #include "tools/text/message_printer.h"
+#include "tools/text/quoted_name.h"
+#include "tools/text/time_text.h"
 #include "tools/capture/pcapng_writer.h"
 #include "tools/net/reference_server.h"
 
@@ -48,6 +50,8 @@ Command AddServeCommand(CLI::App& tool) {
         unsigned timeoutSeconds = 30;
         unsigned loginSeconds = 10;
         bool json = false;
+        bool showSecrets = false;
+        TimeForm time = TimeForm::Iso;
         std::string capture;
     };
     auto options = std::make_shared<Options>();
@@ -55,33 +59,34 @@ Command AddServeCommand(CLI::App& tool) {
     ServeOptions& serve = options->serve;
 
     CLI::App* app = tool.add_subcommand("serve", "Run the reference server (loopback by default)");
-    app->add_option("--bind", serve.host, "address to listen on")->capture_default_str();
-    app->add_option("--port", serve.port, "port to listen on; 0 picks a free one")
-        ->capture_default_str();
-    app->add_option("--capacity", serve.settings.capacity, "clients connected at once at most")
-        ->capture_default_str();
+    app->footer(ExitStatusHelp("stopped by a signal or after --clients connections", nullptr,
+                               "it could not listen, or the capture could not be written"));
+    app->add_option("--bind", serve.host, "address to listen on")->capture_default_str()->option_text("ADDRESS");
+    AddNumberOption(*app, "--port", serve.port, 0, 65535, "port to listen on; 0 (default) picks a free one",
+                    "PORT");
+    AddNumberOption(*app, "--capacity", serve.settings.capacity, 0, UINT32_MAX,
+                    "clients connected at once at most (default 8)");
     AddProtocolVersionOption(*app, serve.settings.version,
                      "the version clients must bring (default: the library's)");
     AddModulesOption(*app, serve.settings.modules, "a module the server offers; repeatable");
     app->add_flag("--deny", serve.settings.deny, "refuse every connect request");
-    app->add_option("--clients", serve.clients, "stop after this many connections; 0: never")
-        ->capture_default_str();
-    app->add_option("--timeout", options->timeoutSeconds,
-                    "seconds before a silent client is dropped")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 86400u));
-    app->add_option("--login-timeout", options->loginSeconds,
-                    "seconds a connection may take to log in before it is dropped")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 86400u));
-    app->add_option("--max-pending", serve.maxPending,
-                    "connections not logged in held at once; more wait to be accepted")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 1000000u));
+    AddNumberOption(*app, "--clients", serve.clients, 0, UINT32_MAX,
+                    "stop after this many connections; 0 (default): never");
+    AddNumberOption(*app, "--timeout", options->timeoutSeconds, 1, 86400,
+                    "seconds before a silent client is dropped, 1 to 86400 (default 30)");
+    AddNumberOption(*app, "--login-timeout", options->loginSeconds, 1, 86400,
+                    "seconds a connection may take to log in before it is dropped,\n"
+                    "1 to 86400 (default 10)");
+    AddNumberOption(*app, "--max-pending", serve.maxPending, 1, 1000000,
+                    "connections not logged in held at once, 1 to 1000000 (default\n"
+                    "1024); more wait to be accepted");
     app->add_flag("--quiet", serve.quiet, "print no messages and no per-connection lines");
     app->add_flag("--json", options->json, "print JSON lines");
+    AddTimeOption(*app, options->time, "the time on each line: iso (default), epoch, relative or delta");
+    AddShowSecretsOption(*app, options->showSecrets);
     app->add_option("--capture", options->capture,
-                    "write every connection's exchange to this pcapng file");
+                    "write every connection's exchange to this pcapng file")
+        ->option_text("FILE");
 
     auto run = [options]() -> int {
         options->serve.idleTimeout = std::chrono::seconds(options->timeoutSeconds);
@@ -91,7 +96,7 @@ Command AddServeCommand(CLI::App& tool) {
             std::string error;
             capture = PcapngWriter::Create(options->capture, error);
             if (!capture) {
-                std::fprintf(stderr, "ktutils serve: %s: %s\n", options->capture.c_str(),
+                std::fprintf(stderr, "ktutils serve: %s: %s\n", QuoteFileName(options->capture).c_str(),
                              error.c_str());
                 return kExitSystem;
             }
@@ -104,8 +109,10 @@ Command AddServeCommand(CLI::App& tool) {
         std::fflush(stdout);
         const bool json = options->json;
         LogWriter log(STDOUT_FILENO, [json](unsigned long n) { return DroppedNotice(json, n); });
-        MessagePrinter printer([&log](std::string line) { log.Write(std::move(line)); },
+        TimeText time(options->time);
+        MessagePrinter printer([&log, &time, json](std::string line) { log.Write(Stamped(line, json, time)); },
                                json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
+        printer.ShowSecrets(options->showSecrets);
         const int status = RunServer(options->serve, printer);
         // Short: a stop must stay prompt when the output has stalled.
         log.Finish(std::chrono::milliseconds(20));

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cstdio>
+#include <memory>
 #include <exception>
 #include <sstream>
 #include <string>
@@ -24,10 +25,16 @@ const CLI::App& ReachedCommand(const CLI::App& app) {
     return app;
 }
 
-// CLI11 says "The following argument was not expected: X"; coreutils'
-// wording names what X is.
+// CLI11 says "The following argument was not expected: X" or "check was given
+// a disallowed flag override"; coreutils' wording names what X is.
 std::string Describe(const CLI::ParseError& error) {
     std::string what = error.what();
+    static const std::string override = " was given a disallowed flag override";
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && what.size() > override.size() &&
+        what.compare(what.size() - override.size(), override.size(), override) == 0) {
+        const std::string name = what.substr(0, what.size() - override.size());
+        return "option '" + std::string(name.size() > 1 ? "--" : "-") + name + "' doesn't allow an argument";
+    }
     if (dynamic_cast<const CLI::ExtrasError*>(&error) == nullptr) return what;
     // CLI11 lists the words last first: the first one given is the last.
     const std::string word = what.substr(what.rfind(' ') + 1);
@@ -35,18 +42,55 @@ std::string Describe(const CLI::ParseError& error) {
            word + "'";
 }
 
+// Every command takes --version, and no flag takes a value: `--check=LIST`
+// must not pass for --check followed by nothing.
+void AddCommonOptions(CLI::App& app) {
+    if (app.get_parent() != nullptr) tool::AddVersionFlag(app);
+    for (CLI::Option* option : app.get_options()) {
+        if (option->get_expected_max() == 0) option->disable_flag_override();
+    }
+    for (CLI::App* sub : app.get_subcommands({})) AddCommonOptions(*sub);
+}
+
+// --help in words: a flag shows no value, an option the name of its value
+// (FILE, N) and its default, never the parser's type names (TEXT, UINT) or
+// the ranges of its checks, which the option's description gives.
+class PlainFormatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* option) const override {
+        if (option->get_expected_max() == 0 || option->get_positional()) return {};
+        const std::string text = option->get_option_text().empty() ? "VALUE" : option->get_option_text();
+        const std::string byDefault = option->get_default_str();
+        return " " + text + (byDefault.empty() ? "" : " (default " + byDefault + ")");
+    }
+};
+
+using Adder = tool::Command (*)(CLI::App&);
+struct Known {
+    const char* name;
+    Adder add;
+};
+// In the order that `ktutils --help` lists them.
+constexpr Known kCommands[] = {
+    {"crc", tool::AddCrcCommand},     {"marker", tool::AddMarkerCommand},
+    {"verify", tool::AddVerifyCommand}, {"dump", tool::AddDumpCommand},
+    {"serve", tool::AddServeCommand},   {"connect", tool::AddConnectCommand},
+    {"name", tool::AddNameCommand},     {"version", tool::AddVersionCommand},
+};
+
 // Before the subcommand only --help and --version are known; CLI11 would
-// only say that a subcommand is required, so name the word instead.
-int CheckTopLevelWords(const CLI::App& app, int argc, char** argv) {
+// only say that a subcommand is required, so name the word instead. Sets
+// `command` to the subcommand named, or null when there is none.
+int CheckTopLevelWords(const CLI::App& app, int argc, char** argv, const Known*& command) {
+    command = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "-h" || word == "--help" || word == "--version") continue;
         if (word[0] == '-') return tool::ReportUsageError(app, "unrecognized option '" + word + "'");
-        try {
-            app.get_subcommand(word);
-        } catch (const CLI::OptionNotFound&) {
-            return tool::ReportUsageError(app, "'" + word + "' is not a subcommand");
+        for (const Known& known : kCommands) {
+            if (word == known.name) command = &known;
         }
+        if (command == nullptr) return tool::ReportUsageError(app, "'" + word + "' is not a subcommand");
         break;
     }
     return tool::kExitOk;
@@ -67,20 +111,20 @@ int Run(int argc, char** argv) {
     app.name("ktutils");
     app.require_subcommand(1);
     app.footer(tool::kExitStatusHelp);
+    app.formatter(std::make_shared<PlainFormatter>());
     tool::AddVersionFlag(app);
 
-    using Adder = tool::Command (*)(CLI::App&);
-    const Adder adders[] = {
-        tool::AddCrcCommand,     tool::AddMarkerCommand, tool::AddVerifyCommand,
-        tool::AddDumpCommand,    tool::AddServeCommand,  tool::AddConnectCommand,
-        tool::AddNameCommand,    tool::AddVersionCommand,
-    };
-    std::vector<tool::Command> commands;
-    for (Adder add : adders) commands.push_back(add(app));
-
-    if (const int status = CheckTopLevelWords(app, argc, argv); status != tool::kExitOk) {
+    const Known* named = nullptr;
+    if (const int status = CheckTopLevelWords(app, argc, argv, named); status != tool::kExitOk) {
         return status;
     }
+    // Only the command named is built: the others' parsers would cost every
+    // run their time. Without one, all are, for --help to list them.
+    std::vector<tool::Command> commands;
+    for (const Known& known : kCommands) {
+        if (named == nullptr || named == &known) commands.push_back(known.add(app));
+    }
+    AddCommonOptions(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -99,7 +143,7 @@ int Run(int argc, char** argv) {
         } catch (const std::exception& e) {
             // The commands report their expected failures themselves; this
             // is for what none foresaw (memory, a broken stream): no abort.
-            std::fprintf(stderr, "ktutils %s: %s\n", command.app->get_name().c_str(), e.what());
+            tool::Diagnose("ktutils %s: %s\n", command.app->get_name().c_str(), e.what());
             return tool::kExitSystem;
         }
     }

@@ -1,13 +1,32 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 namespace ktutils::tool {
 
-// Standard output is fully buffered unless it is a terminal, so a command
-// writing into a file or a pipe makes few large writes rather than one per
-// line. Call before anything is written.
+// Standard output is line-buffered, whatever it is: each line leaves in one
+// write, so the runs of a parallel `xargs -P` into one file never cut into
+// each other's lines, and a diagnostic on standard error never comes before
+// the results printed ahead of it. The buffer holds 64 KiB, so a line up to
+// that long goes out whole. `stdout` becomes a stream of the tool's own over
+// descriptor 1 (it has no fileno): the one that knows why a write failed.
+// Call before anything is written.
 void BufferStandardOutput();
+
+// For a command that prints many lines through WriteLine (dump of a file):
+// fully buffered, a write per 64 KiB of whole lines. Such a command calls
+// Diagnose for its diagnostics. Call before anything is written.
+void BufferWholeLines();
+
+// Writes `line` and a newline to `out`, first flushing what `out` holds
+// when the line would not fit beside it, so that no write of a fully
+// buffered stream ends inside a line.
+void WriteLine(std::FILE* out, const std::string& line);
+
+// "<text>" on standard error, after flushing standard output: results and
+// diagnostics keep their order in a log of both.
+void Diagnose(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Whether standard output is a terminal: the commands that print as events
 // happen flush each line only then.

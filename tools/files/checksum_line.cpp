@@ -105,6 +105,12 @@ std::string FormatChecksumLine(unsigned int checksum, const std::string& name,
     return lead + digits + (layout.binaryMark ? " *" : "  ") + shown;
 }
 
+std::string ChecksumText(unsigned int checksum) {
+    char digits[kDigits + 1];
+    std::snprintf(digits, sizeof digits, "%08x", checksum);
+    return digits;
+}
+
 std::string QuoteName(const std::string& name) {
     return NeedsEscape(name) ? "\\" + Escape(name) : name;
 }

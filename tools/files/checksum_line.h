@@ -18,6 +18,9 @@ struct LineLayout {
     bool escape = true;       // false for NUL-terminated lines
 };
 
+// A checksum as every line shows it: 8 lowercase hex digits.
+std::string ChecksumText(unsigned int checksum);
+
 // One line as `crc` prints it, without its terminator.
 std::string FormatChecksumLine(unsigned int checksum, const std::string& name,
                                const LineLayout& layout = {});

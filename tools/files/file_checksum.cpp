@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -169,7 +170,37 @@ bool ChecksumReadSpan(int fd, bool positional, std::uint64_t end, Progress* at, 
     return true;
 }
 
+// A terminal in its line mode hands over a line at each Enter, and what was
+// typed so far at a ^D: a read that ends without a newline was cut by ^D,
+// which ends the input there, as the user meant, without a second ^D on an
+// empty line. Reads go straight to the descriptor: fread would wait on.
+FileChecksum ChecksumTerminal(int fd) {
+    FileChecksum result;
+    char* const piece = PieceBuffer();
+    unsigned int checksum = InitComputeCRC();
+    for (;;) {
+        const ssize_t count = read(fd, piece, kPieceSize);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            result.error = errno;
+            return result;
+        }
+        if (count == 0) break;
+        checksum = ComputeCRC(checksum, piece, static_cast<int>(count));
+        if (piece[count - 1] != '\n') break;
+    }
+    result.ok = true;
+    result.checksum = checksum;
+    return result;
+}
+
+bool IsLineModeTerminal(int fd) {
+    struct termios mode {};
+    return tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ICANON) != 0;
+}
+
 FileChecksum ChecksumStream(std::FILE* input, const std::string& label) {
+    if (IsLineModeTerminal(fileno(input))) return ChecksumTerminal(fileno(input));
     FileChecksum result;
     struct stat status {};
     const bool regular = fstat(fileno(input), &status) == 0 && S_ISREG(status.st_mode);

@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -34,13 +35,15 @@ void MessageConnection::Flush() {
 
 long MessageConnection::Fill() {
     if (closed_) return -1;
-    static thread_local uint8_t chunk[kReadSize];
-    const long received = socket_.Receive(chunk, sizeof chunk);
+    // Allocated at the first read: an array in static thread-local storage
+    // would be zeroed at every start of the tool, whatever the command.
+    static thread_local const std::unique_ptr<uint8_t[]> chunk(new uint8_t[kReadSize]);
+    const long received = socket_.Receive(chunk.get(), kReadSize);
     if (received < 0) {
         closed_ = true;
     } else if (received > 0) {
-        received_.Receive(chunk, static_cast<std::size_t>(received));
-        if (tap_) tap_(false, chunk, static_cast<std::size_t>(received));
+        received_.Receive(chunk.get(), static_cast<std::size_t>(received));
+        if (tap_) tap_(false, chunk.get(), static_cast<std::size_t>(received));
     }
     return received;
 }

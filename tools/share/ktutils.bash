@@ -1,6 +1,7 @@
-# bash completion for ktutils: subcommands, their options, and file names
-# where a command takes files. Self-contained (compgen only), so it also
-# works without the bash-completion package's helpers.
+# bash completion for ktutils: subcommands, their options, the values of
+# options that take one, and file names where a command takes files.
+# Self-contained (compgen only), so it also works without the
+# bash-completion package's helpers.
 
 _ktutils() {
     local cur=${COMP_WORDS[COMP_CWORD]}
@@ -19,6 +20,25 @@ _ktutils() {
         esac
     done
 
+    # An option's value: its choices, a file, or nothing to offer (a
+    # number, an address or a text is typed).
+    local IFS=$' \t\n'
+    case $prev in
+        --ui) COMPREPLY=($(compgen -W "1 2 3 4" -- "$cur")); return ;;
+        --form) COMPREPLY=($(compgen -W "21 22 27 28 29" -- "$cur")); return ;;
+        --time) COMPREPLY=($(compgen -W "epoch iso relative delta" -- "$cur")); return ;;
+        --roots | --capture | --password-file)
+            IFS=$'\n'
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --port | --connection | --info | --bind | --capacity | --protocol-version | --module | --clients | \
+            --timeout | --login-timeout | --max-pending | --name | --password | --pings | --interval)
+            COMPREPLY=()
+            return
+            ;;
+    esac
+
     local words="" files=0
     case $command in
         "")
@@ -26,46 +46,49 @@ _ktutils() {
             ;;
         crc)
             words="--check --tag --zero --binary --text --ignore-missing --quiet --status
-                   --strict --warn --progress --no-progress --help"
+                   --strict --warn --json --progress --no-progress"
             files=1
             ;;
         marker)
             case $action in
-                "") words="write read check --help" ;;
-                write) words="--info --progress --no-progress --help"; files=1 ;;
-                check) words="--progress --no-progress --help"; files=1 ;;
-                *) words="--help"; files=1 ;;
+                "") words="write read check" ;;
+                write) words="--info --recursive --json --progress --no-progress"; files=1 ;;
+                check) words="--recursive --json --progress --no-progress"; files=1 ;;
+                *) words="--recursive --json"; files=1 ;;
             esac
             ;;
         verify)
-            [[ $prev == --roots ]] && files=1
-            words="--accept-provider-unknown --ui --roots --help"
+            words="--accept-provider-unknown --ui --roots --json"
             files=1
             ;;
         dump)
-            words="--json --port --connection --help"
+            words="--json --port --connection --time --show-secrets"
             files=1
             ;;
         serve)
-            [[ $prev == --capture ]] && files=1
             words="--bind --port --capacity --protocol-version --module --deny --clients
-                   --timeout --login-timeout --max-pending --quiet --json --capture --help"
+                   --timeout --login-timeout --max-pending --quiet --json --time --show-secrets --capture"
             ;;
         connect)
-            [[ $prev == --password-file || $prev == --capture ]] && files=1
             words="--form --protocol-version --module --name --password --password-file
-                   --pings --interval --timeout --json --capture --help"
+                   --pings --interval --timeout --json --time --show-secrets --capture"
             ;;
         name)
-            [[ -z $action ]] && words="error message --help" || words="--help"
-            ;;
-        version)
-            words="--help"
+            if [[ -z $action ]]; then
+                words="error message"
+            elif [[ $cur != -* ]]; then
+                # The names the installed tool knows, for the way back to numbers.
+                COMPREPLY=($(compgen -W "$(ktutils name "$action" --list 2>/dev/null | cut -d' ' -f2)" -- "$cur"))
+                return
+            else
+                words="--list"
+            fi
             ;;
     esac
+    [[ -n $command ]] && words+=" --help --version"
 
     if [[ $files == 1 && $cur != -* ]]; then
-        local IFS=$'\n'
+        IFS=$'\n'
         COMPREPLY=($(compgen -f -- "$cur"))
         return
     fi

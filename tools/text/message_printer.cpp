@@ -9,30 +9,39 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+RenderOptions Rendering(bool showSecrets) {
+    RenderOptions options;
+    options.redactSecrets = !showSecrets;
+    return options;
+}
+
 // The library's JSON object with the offset, and the members before it, in
 // front of its own.
-std::string JsonLine(const DecodedMessage& m, const std::string& before = {}) {
-    return "{" + before + "\"offset\":" + std::to_string(m.offset) + "," + ktutils::ToJson(m).substr(1);
+std::string MessageJson(const DecodedMessage& m, bool showSecrets, const std::string& before = {}) {
+    return "{" + before + "\"offset\":" + std::to_string(m.offset) + "," +
+           ktutils::ToJson(m, Rendering(showSecrets)).substr(1);
 }
 
 }  // namespace
 
-std::string FormatText(const DecodedMessage& m) { return "@" + std::to_string(m.offset) + " " + ToText(m); }
+std::string FormatText(const DecodedMessage& m, bool showSecrets) {
+    return "@" + std::to_string(m.offset) + " " + ToText(m, Rendering(showSecrets));
+}
 
-Json ToJson(const DecodedMessage& m) { return Json::parse(JsonLine(m)); }
+Json ToJson(const DecodedMessage& m, bool showSecrets) { return Json::parse(MessageJson(m, showSecrets)); }
 
 void MessagePrinter::Print(const DecodedMessage& message, const char* direction, unsigned peer) {
     if (style_ == Style::Json) {
         std::string before;
         if (peer != 0) before += "\"client\":" + std::to_string(peer) + ",";
         if (direction != nullptr) before += "\"dir\":" + Json(direction).dump() + ",";
-        Line(JsonLine(message, before));
+        Line(MessageJson(message, showSecrets_, before));
         return;
     }
     std::string line;
     if (peer != 0) line += "[" + std::to_string(peer) + "] ";
     if (direction != nullptr) line += std::string(direction) + " ";
-    Line(line + FormatText(message));
+    Line(line + FormatText(message, showSecrets_));
 }
 
 void MessagePrinter::Event(const std::string& text, Json event, unsigned peer) {
@@ -51,7 +60,7 @@ void MessagePrinter::Line(const std::string& line) {
         sink_(line + "\n");
         return;
     }
-    std::fprintf(out_, "%s\n", line.c_str());
+    WriteLine(out_, line);
     if (flushEachLine_ && std::fflush(out_) != 0) RememberWriteError(out_, errno);
 }
 

@@ -15,12 +15,16 @@
 // Text:  @<offset> <TYPE NAME> <field>=<value> ...
 //        e.g. @0 KTMESSAGETYPE2_CHALLENGE challenge=0x12345678
 // JSON:  {"offset":0,"type":20,"name":"KTMESSAGETYPE2_CHALLENGE","challenge":305419896}
+//
+// A field that a refused payload never carried shows as <missing> (JSON:
+// its name in "missing"). Passwords (string2, block2) show as <redacted>
+// unless `showSecrets`: the tool's lines end up in logs and tickets.
 namespace ktutils::tool {
 
-std::string FormatText(const DecodedMessage& message);
+std::string FormatText(const DecodedMessage& message, bool showSecrets = false);
 // The JSON line's members for a caller that adds its own: the same object
 // as the printer's JSON line.
-nlohmann::ordered_json ToJson(const DecodedMessage& message);
+nlohmann::ordered_json ToJson(const DecodedMessage& message, bool showSecrets = false);
 
 // Writes message and event lines to one stream, by default flushed line by
 // line so that a reader on a pipe sees each step as it happens.
@@ -40,6 +44,7 @@ public:
                unsigned peer = 0);
     // A line that is not a message: `text` in text style, `event` in JSON.
     void Event(const std::string& text, nlohmann::ordered_json event, unsigned peer = 0);
+    void ShowSecrets(bool show) { showSecrets_ = show; }
 
 private:
     void Line(const std::string& line);
@@ -48,6 +53,7 @@ private:
     std::function<void(std::string)> sink_;
     Style style_;
     bool flushEachLine_;
+    bool showSecrets_ = false;
 };
 
 }  // namespace ktutils::tool

@@ -5,7 +5,11 @@
 -- Field names are those of `ktutils dump --json`, so the two can be
 -- compared field for field.
 
-local ktu = Proto("ktutils", "ktutils connection protocol")
+-- Another copy may be loaded already: an installed plugin, then the same
+-- file named with -X lua_script. The first one stays; this one steps aside
+-- rather than fail on the protocol's name.
+local made, ktu = pcall(Proto, "ktutils", "ktutils connection protocol")
+if not made then return end
 
 local HEADER = 8
 local MAX_PAYLOAD = 65536
@@ -63,7 +67,8 @@ local e = {
 }
 ktu.experts = {e.header, e.damaged, e.trailing, e.unknown}
 
-ktu.prefs.port = Pref.uint("TCP port", 7000, "The TCP port of the ktutils server")
+ktu.prefs.port = Pref.uint("TCP port", 7000,
+    "A TCP port to try first; any port is recognised by its first frame header")
 
 -- The fields of each type in wire order, as the library's decoders read them.
 local layouts = {
@@ -177,18 +182,50 @@ local function dissect_pdu(tvb, pinfo, tree)
     return tvb:len()
 end
 
+-- Whether a segment starts with a header of this protocol: the buffer's
+-- own header rules and a type of the set, as `ktutils dump` decides.
+local function starts_with_header(tvb)
+    if tvb:len() < HEADER then return false end
+    local length, type = tvb(0, 4):le_uint(), tvb(4, 2):le_uint()
+    local channel, form = tvb(6, 1):uint(), tvb(7, 1):uint()
+    return names[type] ~= nil and length <= MAX_PAYLOAD and (form == 0 or (form == 1 and channel == 0))
+end
+
+-- The TCP connections taken as this protocol's, by tcp.stream.
+local tcp_stream = Field.new("tcp.stream")
+local claimed = {}
+function ktu.init() claimed = {} end
+
 function ktu.dissector(tvb, pinfo, tree)
+    local stream = tcp_stream()
+    if stream and not claimed[stream.value] then
+        -- The port of the preference is only a hint: a connection there is
+        -- taken when its first segment looks like this protocol (or is too
+        -- short to tell), and else left to other dissectors.
+        if tvb:len() >= HEADER and not starts_with_header(tvb) then return 0 end
+        claimed[stream.value] = true
+    end
     dissect_tcp_pdus(tvb, tree, HEADER, pdu_length, dissect_pdu, true)
     return tvb:len()
 end
 
--- Registered on the port of the preference, moved when it changes.
+-- Any other TCP port: a connection whose first segment starts with a whole
+-- header is this protocol's from then on.
+local function heuristic(tvb, pinfo, tree)
+    if not starts_with_header(tvb) then return false end
+    pinfo.conversation = ktu
+    ktu.dissector(tvb, pinfo, tree)
+    return true
+end
+ktu:register_heuristic("tcp", heuristic)
+
+-- Registered on the port of the preference, moved when it changes; 0 for none.
 local registered = nil
 local function register_port()
     local tcp = DissectorTable.get("tcp.port")
-    if registered then tcp:remove(registered, ktu) end
+    if registered and registered ~= 0 then tcp:remove(registered, ktu) end
     registered = ktu.prefs.port
-    tcp:add(registered, ktu)
+    if registered ~= 0 then tcp:add(registered, ktu) end
 end
 ktu.prefs_changed = register_port
 register_port()
