@@ -22,10 +22,10 @@ namespace ktutils {
 enum TrustUi : uint32_t { kTrustUiAll = 1, kTrustUiNone = 2, kTrustUiNoBad = 3, kTrustUiNoGood = 4 };
 
 struct VerifyOptions {
-    // Trust exactly the roots in this PEM file, or in every file of this
-    // directory, for this call and whatever KTUTILS_TRUST_ROOTS says. Empty:
-    // the trust service's own choice (off Windows that variable, else
-    // OpenSSL's default roots). A trust service that cannot be given roots
+    // Trust exactly the roots in this PEM file (or DER certificate), or in
+    // every file of this directory, for this call and whatever
+    // KTUTILS_TRUST_ROOTS says. Empty: the trust service's own choice (off
+    // Windows that variable, else OpenSSL's default roots). A trust service that cannot be given roots
     // (Windows' own, or another provider than ktutils') refuses the file
     // with E_NOTIMPL rather than judge it by other roots.
     std::string trustRoots;
