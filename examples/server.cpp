@@ -4,7 +4,8 @@
 //   the client's protocol version is the server's                    else BADVERSION, with the server's
 //   the client brings every module the server requires, at its version  else BADMODULE, with the client's
 // Any of the five forms of the connect request is judged alike: ktutils::DescribeMessage gives the
-// challenge, version and modules of each. Every message received is logged with ktutils::ToText.
+// challenge, version and modules of each. Every message received is logged with ktutils::ToText, its
+// passwords hidden.
 //
 //   server [--clients N] [--version A.B.C.D] [--module ID:VER]...
 //
@@ -94,9 +95,11 @@ void Serve(int peer, const Rules& rules, std::mt19937& random) {
     NQMessageBuffer in, out;
     uint32_t issued = 0;
     bool refused = false;
+    ktutils::RenderOptions log;  // a log is no place for the clients' passwords
+    log.redactSecrets = true;
     while (!refused && Next(peer, in)) {
         const ktutils::MessageDescription message = ktutils::DescribeMessage(in);
-        std::printf("recv %s\n", ktutils::ToText(message).c_str());
+        std::printf("recv %s\n", ktutils::ToText(message, log).c_str());
         if (message.type == KTMESSAGETYPE2_LOOKFORSERVER) {
             XList<KTUGUID> required;
             for (const KTUGuidVersion& module : rules.modules) required.Append(module.guid);
