@@ -14,7 +14,7 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_status.h"
-#include "tools/net/log_writer.h"
+#include "tools/net/sink_writer.h"
 #include "tools/text/message_printer.h"
 #include "tools/capture/pcapng_writer.h"
 #include "tools/net/reference_server.h"

@@ -1,4 +1,4 @@
-#include "tools/net/log_writer.h"
+#include "tools/net/sink_writer.h"
 
 #include <unistd.h>
 
