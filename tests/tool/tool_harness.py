@@ -491,6 +491,10 @@ class Session:
         self.packet(d, self.isn[d] + 1 + offset, 0x18, data, snap)
         self.next[d] += skip
 
+    def close(self, d, flags=0x11):  # a FIN from direction `d`, or with flags 0x04 a reset
+        self.packet(d, self.next[d], flags)
+        self.next[d] += flags & 1
+
     def send(self, d, data, cuts=()):  # the next bytes of direction `d`, split at `cuts`
         bounds = [0, *cuts, len(data)]
         for a, b in zip(bounds, bounds[1:]):
@@ -503,16 +507,16 @@ def capture(packets, link="ether", pcapng=True):  # a capture file of (IP packet
                         "sll": (113, lambda v: struct.pack("!HHH8sH", 0, 772, 0, b"", 0x86DD if v == 6 else 0x800)),
                         "sll2": (276, lambda v: struct.pack("!HHIHBB8s", 0x86DD if v == 6 else 0x800, 0, 1, 772, 0, 0, b"")),
                         "raw": (101, lambda v: b""), "null": (0, lambda v: struct.pack("=I", 24 if v == 6 else 2))}[link]
-    out = (struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
-           if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype))
+    out = [struct.pack("<IIIHHqIIIHHII", 0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0, -1, 28, 1, 20, linktype, 0, 65535, 20)
+           if pcapng else struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, linktype)]
     for i, (ip, snap) in enumerate(packets):
         us, data = 1700000000 * 10**6 + i * 1000, header(ip[0] >> 4) + ip
         cut = data[:len(header(4)) + snap] if snap else data
         pad = cut + b"\0" * (-len(cut) % 4)
-        out += (struct.pack("<7I", 6, 32 + len(pad), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data)) + pad +
-                struct.pack("<I", 32 + len(pad)) if pcapng else struct.pack("<4I", us // 10**6, us % 10**6, len(cut),
-                                                                             len(data)) + cut)
-    return out
+        out.append(struct.pack("<7I", 6, 32 + len(pad), 0, us >> 32, us & 0xFFFFFFFF, len(cut), len(data)) + pad +
+                   struct.pack("<I", 32 + len(pad)) if pcapng else struct.pack("<4I", us // 10**6, us % 10**6, len(cut),
+                                                                                len(data)) + cut)
+    return b"".join(out)
 
 
 N, HTTP = len(CONNECT), b"GET / HTTP/1.1\r\n\r\n"
@@ -539,7 +543,11 @@ CASES = {
     "no_handshake_seen_from_its_middle_a_stream_is_not_framed": ("ether", 0, ("--port", 7000), 1, "c0:unframed", lambda s: s.send(0, CONNECT)),
     "no_handshake_nothing_is_shown_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, CONNECT)),
     "other_protocols_are_left_out_by_default": ("ether", 0, (), 0, "", lambda s: s.send(0, HTTP)),
-    "port_shows_a_connection_whatever_it_carries": ("ether", 0, ("--port", 7000), 1, "c0:malformed", lambda s: s.send(0, HTTP))}
+    "port_shows_a_connection_whatever_it_carries": ("ether", 0, ("--port", 7000), 1, "c0:malformed", lambda s: s.send(0, HTTP)),
+    "after_both_fins_the_same_addresses_are_another_connection": ("ether", 0, ("--port", 7000), 1, "c0:PING c0:unframed", lambda s: (
+        s.send(0, PING), s.close(0), s.close(1), s.send(0, PING))),
+    "after_a_reset_the_same_addresses_are_another_connection": ("ether", 1, ("--port", 7000), 1, "c0:PING c0:unframed", lambda s: (
+        s.send(0, PING), s.close(1, 0x04), s.send(0, PING)))}
 
 
 def make_capture(case, pcapng=True):
@@ -577,6 +585,17 @@ class Capture(Case):
         b.send(1, CHALLENGE)  # the second connection alone, which dump numbers 2
         self.assertEqual([(o["connection"], o["name"]) for o in self.dump(capture(a.packets + b.packets), "--connection", 2)[2]],
                          [(2, M + "CHALLENGE")])
+
+    def test_memory_follows_the_connections_open_at_once_not_the_capture(self):
+        s, syn = Session(), Session(handshake=False)  # 100,000 SYNs never closed, between two messages of one connection,
+        syn.ports = (1, 7001)                         # which is forgotten meanwhile, idle the longest
+        s.send(0, PING), s.send(0, PING), syn.packet(0, 0, 2)
+        flood = ((syn.packets[0][0][:12] + struct.pack("!I", 0x0A000000 + i) + syn.packets[0][0][16:], None) for i in range(100000))
+        r = subprocess.run([TOOL, "dump", self.write("c.pcapng", capture(itertools.chain(s.packets[:-1], flood, s.packets[-1:]))),
+                            "--json", "--port", "7000"], capture_output=True, timeout=LIMIT, preexec_fn=None if SANITIZED else
+                           lambda: resource.setrlimit(resource.RLIMIT_DATA, (64 << 20,) * 2))  # its heap within 64 MiB
+        self.assertEqual([(o["connection"], o["offset"], o.get("name", o.get("event"))) for o in map(json.loads, r.stdout.splitlines())
+                          if "dir" in o] + [r.returncode], [(1, 0, M + "PING"), (100002, 0, "unframed"), 1], r.stderr)
 
     def test_serve_and_connect_capture_both_directions_of_their_session(self):
         files = self.path("server.pcapng"), self.path("client.pcapng")
