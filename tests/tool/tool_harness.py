@@ -26,9 +26,9 @@ LOOK, BEGIN, SHUTDOWN, PING = frame(25, form=1), frame(18), frame(16), frame(17)
 
 class Server(contextlib.AbstractContextManager):  # serve on a free port; its log lines read by a thread if `read`
 
-    def __init__(self, *args, preexec_fn=None, read=True):
+    def __init__(self, *args, preexec_fn=None, read=True, stderr=subprocess.DEVNULL):
         self.p = subprocess.Popen([TOOL, "serve", "--port", "0", *map(str, args)], stdout=PIPE,
-                                  stderr=subprocess.DEVNULL, text=True, preexec_fn=preexec_fn)
+                                  stderr=stderr, text=True, preexec_fn=preexec_fn)
         if not select.select([self.p.stdout], [], [], LIMIT)[0]:
             self.p.kill()  # silent: the line read below is empty and fails the test
         self.port, self.q, self.lines = int(self.p.stdout.readline().rsplit(":", 1)[1]), queue.Queue(), []
@@ -277,6 +277,14 @@ class Serve(Case):
                 self.assertIn(named, r.stderr)
 
 
+MODULES = [f"--module={i}-1:1" for i in range(1, 201)]  # so each 8-byte LookForServer asks for a 1.6 KiB ServerInfo
+
+
+def quietly(call, *args):  # a call on a non-blocking socket or descriptor that may find it full, empty or gone
+    with contextlib.suppress(BlockingIOError, ConnectionError):
+        return call(*args)
+
+
 class ServeAbuse(Case):
     def test_malformed_flooding_or_far_behind_clients_cannot_hold_or_grow_the_server(self):
         # With 200 modules each 8-byte LookForServer asks for a 1.6 KiB ServerInfo: answers pile up fast.
@@ -357,6 +365,48 @@ class ServeAbuse(Case):
                 server.p.send_signal(signal.SIGTERM)
                 self.assertEqual(server.p.wait(LIMIT), 0)
                 self.assertLess(time.monotonic() - start, 1.0, clients)  # 100 ms is the aim
+
+
+    def test_a_log_or_capture_that_stalls_fails_or_loses_its_reader_holds_up_no_client_and_is_told_once(self):
+        os.mkfifo(fifo := self.path("fifo"))
+        reader, err = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), self.path("err")  # a FIFO reader that reads nothing yet
+        told = lambda text, wait=2: next((True for _ in range(int(wait * 20)) if text in pathlib.Path(err).read_text() or
+                                          time.sleep(0.05)), False)  # noqa: E731
+        limit = lambda size: lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))  # noqa: E731 (as a full disk: writes fail)
+        for args, preexec, reasons in [((), None, ["ktutils serve: standard output: Broken pipe: "]),  # serve | head -1
+                                       (("--quiet", "--capture", fifo, *MODULES), None, [" dropped: the output did not keep up", ": Broken pipe: "]),
+                                       (("--quiet", "--capture", self.path("c.pcapng")), limit(16384), ["c.pcapng: File too large: "])]:
+            with self.subTest(args), open(err, "w") as stderr, Server(*args, read=False, stderr=stderr, preexec_fn=preexec) as server:
+                args or server.p.stdout.close()
+                for i in range(150):  # a FIFO held up the server at about the 74th
+                    with server.connect() as peer:
+                        self.assertEqual(login(peer, f"c{i}")[0], 14)
+                if reasons[-1] == ": Broken pipe: ":  # past the queue's 4 MiB; then read, so it catches up; then gone
+                    with server.connect() as peer:
+                        peer.sendall(LOOK * 3000)
+                        [read_frame(peer) for _ in range(3000)]
+                    for _ in range(100):  # read what came, until the drops are told
+                        while quietly(os.read, reader, 1 << 20):
+                            pass
+                        if told(reasons[0], 0.05):
+                            break
+                    os.close(reader)
+                    with server.connect() as peer:
+                        self.assertEqual(login(peer, "last")[0], 14)
+                elif preexec:  # a capture whose packets did not all reach the file fails connect
+                    r = subprocess.run([TOOL, "connect", server.address, "--capture", self.path("k")], capture_output=True, text=True,
+                                       timeout=LIMIT, preexec_fn=limit(512))
+                    self.assertEqual((r.returncode, "k: File too large: " in r.stderr), (3, True), r.stderr)
+                    self.assertEqual(run("dump", self.path("c.pcapng")).returncode, 0)  # whole blocks only
+                self.assertTrue(told(reasons[-1]))
+                self.assertEqual(server.stop(), 3)
+                self.assertEqual([pathlib.Path(err).read_text().count(r) for r in reasons], [1] * len(reasons))
+        with Server(*MODULES, read=False) as server:  # a log nobody reads for a while, its lines large and small: dropped lines
+            with server.connect() as peer:                # are told once, as soon as it caught up, though the server is idle
+                peer.sendall((LOOK + PING) * 400)
+                [read_frame(peer) for _ in range(800)]
+            out = b"".join(iter(lambda: select.select([server.p.stdout], [], [], 1)[0] and os.read(server.p.stdout.fileno(), 1 << 20) or b"", b""))
+            self.assertEqual(out.count(b" log lines dropped: the output did not keep up\n"), 1, out[-300:])
 
 
 # Cases of coreutils' own sha*sum tests, run by GNU sha256sum and by `ktutils crc` on the same files: (arguments,

@@ -89,7 +89,7 @@ Command AddServeCommand(CLI::App& tool) {
         std::unique_ptr<PcapngWriter> capture;
         if (!options->capture.empty()) {
             std::string error;
-            capture = PcapngWriter::Create(options->capture, error);
+            capture = PcapngWriter::Create(options->capture, "ktutils serve", error);
             if (!capture) {
                 std::fprintf(stderr, "ktutils serve: %s: %s\n", options->capture.c_str(),
                              error.c_str());
@@ -99,16 +99,27 @@ Command AddServeCommand(CLI::App& tool) {
         }
         StopOn(SIGINT);
         StopOn(SIGTERM);
+        // Whoever reads the log or the capture may go away; the clients must
+        // not go with them. The sinks' threads see EPIPE and say so.
+        std::signal(SIGPIPE, SIG_IGN);
         // The server's lines are queued and written by a thread of their own,
         // so that an output nobody reads never stops the server.
         std::fflush(stdout);
         const bool json = options->json;
-        LogWriter log(STDOUT_FILENO, [json](unsigned long n) { return DroppedNotice(json, n); });
+        SinkWriter::Options logOptions;
+        logOptions.who = "ktutils serve: standard output";
+        logOptions.unit = "log lines";
+        logOptions.dropNotice = [json](unsigned long n) { return DroppedNotice(json, n); };
+        SinkWriter log(STDOUT_FILENO, std::move(logOptions));
         MessagePrinter printer([&log](std::string line) { log.Write(std::move(line)); },
                                json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
-        const int status = RunServer(options->serve, printer);
-        // Short: a stop must stay prompt when the output has stalled.
+        int status = RunServer(options->serve, printer);
+        // Short: a stop must stay prompt when an output has stalled.
         log.Finish(std::chrono::milliseconds(20));
+        const bool captured = !capture || capture->Finish(std::chrono::milliseconds(20));
+        // Lines dropped for a slow reader are told in the log itself; a lost
+        // output or packets missing from the capture are a failure.
+        if (status == kExitOk && (log.Failed() || !captured)) status = kExitSystem;
         return status;
     };
     return {app, run};

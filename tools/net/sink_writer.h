@@ -6,30 +6,49 @@
 #include <memory>
 #include <string>
 
-// Lines for an output that may stall, such as a pipe that nobody reads: the
-// caller queues them and never waits; a thread of the writer's own writes
-// them. Past a bound on the queue, lines are dropped and counted, and a
-// notice of how many goes out once the output takes lines again.
+// Records for an output that may stall or fail (the server's log on a pipe
+// that nobody reads, a capture on a FIFO whose reader left or on a full
+// disk): the caller queues whole records and never waits; a thread of the
+// writer's own writes them, so the caller's clients never depend on the
+// output's reader.
+//
+// Past a bound on the queue, records are dropped whole until the thread has
+// written everything queued; that episode is then told once, in the output
+// itself when `dropNotice` makes a record for it, else on standard error.
+// A write that fails (EPIPE, ENOSPC, EFBIG, EIO) ends the output: standard
+// error says once which output, why and how much was lost; a regular file is
+// cut back to its last whole record, and later records are discarded.
 namespace ktutils::tool {
 
-class LogWriter {
+class SinkWriter {
 public:
-    static constexpr std::size_t kDefaultLimit = 1024 * 1024;  // bytes queued at most
+    struct Options {
+        std::string who;              // starts each line on standard error: "ktutils serve: cap.pcapng"
+        std::string unit = "records";  // what a record is, plural: "log lines", "packets"
+        std::size_t limit = 1024 * 1024;  // bytes queued at most
+        // Makes the record (with its newline) that tells of n dropped records.
+        std::function<std::string(unsigned long)> dropNotice;
+        bool ownsFd = false;  // closed once the thread is done with it
+    };
 
-    // `notice(n)` makes the line (with its newline) that tells of n dropped lines.
-    LogWriter(int fd, std::function<std::string(unsigned long)> notice,
-              std::size_t limit = kDefaultLimit);
+    SinkWriter(int fd, Options options);
     // Finish(0) unless called before.
-    ~LogWriter();
-    LogWriter(const LogWriter&) = delete;
-    LogWriter& operator=(const LogWriter&) = delete;
+    ~SinkWriter();
+    SinkWriter(const SinkWriter&) = delete;
+    SinkWriter& operator=(const SinkWriter&) = delete;
 
-    // Queues `line`, which ends with its newline.
-    void Write(std::string line);
+    void Write(std::string record);
     // Waits for the queue to be written while the output takes it, giving up
-    // once `patience` passes without a write done; the thread is then left to
-    // the process's end, so an output that has stalled holds nothing up.
+    // once `patience` passes without a write done: what is left is reported
+    // lost and the thread is left to the process's end, so an output that
+    // has stalled holds nothing up.
     void Finish(std::chrono::milliseconds patience);
+
+    // A write failed: the output was given up.
+    bool Failed() const;
+    // Some record did not reach the output: it failed, records were dropped
+    // (told in-band or not), or Finish gave up on some.
+    bool Lost() const;
 
     struct Shared;
 
