@@ -46,7 +46,7 @@ Command AddServeCommand(CLI::App& tool) {
     struct Options {
         ServeOptions serve;
         unsigned timeoutSeconds = 30;
-        unsigned loginSeconds = 10;
+        unsigned loginSeconds = 3;
         bool json = false;
         std::string capture;
     };
@@ -75,9 +75,15 @@ Command AddServeCommand(CLI::App& tool) {
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));
     app->add_option("--max-pending", serve.maxPending,
-                    "connections not logged in held at once; more wait to be accepted")
+                    "connections not logged in held at once; a newcomer takes the place of one")
         ->capture_default_str()
         ->check(CLI::Range(1u, 1000000u));
+    app->add_option("--max-memory", serve.maxMemory,
+                    "answers queued for all clients at most, in bytes or with a unit "
+                    "(512KiB, 1GiB; at least 64KiB); past it the clients holding the most are dropped")
+        ->transform(CLI::AsSizeValue(false))
+        ->check(CLI::Range(std::size_t{64 * 1024}, std::size_t{SIZE_MAX}))
+        ->option_text("SIZE=64MiB");
     app->add_flag("--quiet", serve.quiet, "print no messages and no per-connection lines");
     app->add_flag("--json", options->json, "print JSON lines");
     app->add_option("--capture", options->capture,
