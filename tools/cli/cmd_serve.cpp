@@ -14,7 +14,7 @@
 #include "tools/cli/cli_options.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/exit_status.h"
-#include "tools/net/log_writer.h"
+#include "tools/net/sink_writer.h"
 #include "tools/text/message_printer.h"
 #include "tools/capture/pcapng_writer.h"
 #include "tools/net/reference_server.h"
@@ -46,7 +46,7 @@ Command AddServeCommand(CLI::App& tool) {
     struct Options {
         ServeOptions serve;
         unsigned timeoutSeconds = 30;
-        unsigned loginSeconds = 10;
+        unsigned loginSeconds = 3;
         bool json = false;
         std::string capture;
     };
@@ -75,9 +75,15 @@ Command AddServeCommand(CLI::App& tool) {
         ->capture_default_str()
         ->check(CLI::Range(1u, 86400u));
     app->add_option("--max-pending", serve.maxPending,
-                    "connections not logged in held at once; more wait to be accepted")
+                    "connections not logged in held at once; a newcomer takes the place of one")
         ->capture_default_str()
         ->check(CLI::Range(1u, 1000000u));
+    app->add_option("--max-memory", serve.maxMemory,
+                    "answers queued for all clients at most, in bytes or with a unit "
+                    "(512KiB, 1GiB; at least 64KiB); past it the clients holding the most are dropped")
+        ->transform(CLI::AsSizeValue(false))
+        ->check(CLI::Range(std::size_t{64 * 1024}, std::size_t{SIZE_MAX}))
+        ->option_text("SIZE=64MiB");
     app->add_flag("--quiet", serve.quiet, "print no messages and no per-connection lines");
     app->add_flag("--json", options->json, "print JSON lines");
     app->add_option("--capture", options->capture,
@@ -89,7 +95,7 @@ Command AddServeCommand(CLI::App& tool) {
         std::unique_ptr<PcapngWriter> capture;
         if (!options->capture.empty()) {
             std::string error;
-            capture = PcapngWriter::Create(options->capture, error);
+            capture = PcapngWriter::Create(options->capture, "ktutils serve", error);
             if (!capture) {
                 std::fprintf(stderr, "ktutils serve: %s: %s\n", options->capture.c_str(),
                              error.c_str());
@@ -99,16 +105,27 @@ Command AddServeCommand(CLI::App& tool) {
         }
         StopOn(SIGINT);
         StopOn(SIGTERM);
+        // Whoever reads the log or the capture may go away; the clients must
+        // not go with them. The sinks' threads see EPIPE and say so.
+        std::signal(SIGPIPE, SIG_IGN);
         // The server's lines are queued and written by a thread of their own,
         // so that an output nobody reads never stops the server.
         std::fflush(stdout);
         const bool json = options->json;
-        LogWriter log(STDOUT_FILENO, [json](unsigned long n) { return DroppedNotice(json, n); });
+        SinkWriter::Options logOptions;
+        logOptions.who = "ktutils serve: standard output";
+        logOptions.unit = "log lines";
+        logOptions.dropNotice = [json](unsigned long n) { return DroppedNotice(json, n); };
+        SinkWriter log(STDOUT_FILENO, std::move(logOptions));
         MessagePrinter printer([&log](std::string line) { log.Write(std::move(line)); },
                                json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
-        const int status = RunServer(options->serve, printer);
-        // Short: a stop must stay prompt when the output has stalled.
+        int status = RunServer(options->serve, printer);
+        // Short: a stop must stay prompt when an output has stalled.
         log.Finish(std::chrono::milliseconds(20));
+        const bool captured = !capture || capture->Finish(std::chrono::milliseconds(20));
+        // Lines dropped for a slow reader are told in the log itself; a lost
+        // output or packets missing from the capture are a failure.
+        if (status == kExitOk && (log.Failed() || !captured)) status = kExitSystem;
         return status;
     };
     return {app, run};

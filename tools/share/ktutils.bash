@@ -49,7 +49,7 @@ _ktutils() {
         serve)
             [[ $prev == --capture ]] && files=1
             words="--bind --port --capacity --protocol-version --module --deny --clients
-                   --timeout --login-timeout --max-pending --quiet --json --capture --help"
+                   --timeout --login-timeout --max-pending --max-memory --quiet --json --capture --help"
             ;;
         connect)
             [[ $prev == --password-file || $prev == --capture ]] && files=1
