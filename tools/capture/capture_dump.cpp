@@ -1,8 +1,10 @@
 #include "tools/capture/capture_dump.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <utility>
@@ -26,6 +28,10 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::size_t kHeaderSize = 8;
 const char* const kDirections[2] = {"client>server", "server>client"};
+// Connections followed at once at most: past that the one idle the longest
+// is forgotten, so that memory follows the connections open at once (a SYN
+// flood opens many and closes none), not the capture's length.
+constexpr std::size_t kMaxOpenConnections = 16384;
 
 std::string At(uint64_t offset) { return "@" + std::to_string(offset); }
 
@@ -130,12 +136,13 @@ public:
                       {{"event", "gap"}, {"missing", missing}, {"resume", nullptr}});
     }
 
-    void Finish() {
+    // `why` the direction ends: "capture ends", "connection ends", ...
+    void Finish(const char* why) {
         if (lost_ || pending_.empty()) return;
         const uint64_t offset = base_ + fed_ - pending_.size();
         events_.event(offset,
-                      "truncated message (" + std::to_string(pending_.size()) +
-                          " bytes, capture ends)",
+                      "truncated message (" + std::to_string(pending_.size()) + " bytes, " +
+                          why + ")",
                       {{"event", "truncated"}, {"bytes", pending_.size()}});
     }
 
@@ -157,7 +164,8 @@ public:
         seconds_ = s.seconds;
         microseconds_ = s.microseconds;
         if (s.captured < s.length) ++cut_;
-        Connection& c = Find(s);
+        const auto it = Find(s);
+        Connection& c = **it;
         const int dir = s.source == c.endpoints[0] ? 0 : 1;
         Side& side = *c.sides[dir];
         if (s.syn) {
@@ -168,12 +176,23 @@ public:
             }
         }
         side.reassembler.Segment(s.seq, s.payload, s.captured, s.length);
+        if (s.fin) side.reassembler.Fin(s.seq + static_cast<uint32_t>(s.length) + (s.syn ? 1 : 0));
+        // After a reset, or once both directions have ended, nothing more
+        // belongs to this connection: a later segment on the same
+        // addresses is another one.
+        if (s.rst || (c.sides[0]->reassembler.Ended() && c.sides[1]->reassembler.Ended())) {
+            Forget(it, "connection ends");
+        }
     }
 
     int Finish() {
-        for (auto& c : connections_) {
+        std::vector<Connection*> left;
+        for (auto& c : open_) left.push_back(c.get());
+        std::sort(left.begin(), left.end(),
+                  [](const Connection* a, const Connection* b) { return a->id < b->id; });
+        for (Connection* c : left) {
             for (auto& side : c->sides) side->reassembler.Finish();
-            for (auto& side : c->sides) side->framer.Finish();
+            for (auto& side : c->sides) side->framer.Finish("capture ends");
         }
         return trouble_ ? kExitNegative : kExitOk;
     }
@@ -183,7 +202,7 @@ public:
         if (shown_) return {};
         if (options_.connection != 0) {
             return "no connection #" + std::to_string(options_.connection) + " (the capture holds " +
-                   std::to_string(connections_.size()) + ")";
+                   std::to_string(lastId_) + ")";
         }
         if (options_.port >= 0) return "no connection with port " + std::to_string(options_.port);
         if (cut_ != 0) {
@@ -216,6 +235,7 @@ private:
 
     struct Connection {
         unsigned id = 0;
+        std::pair<TcpEndpoint, TcpEndpoint> key;
         TcpEndpoint endpoints[2];  // client, server
         Verdict verdict = Verdict::Undecided;
         bool anyData = false;
@@ -225,23 +245,33 @@ private:
     };
 
     using Key = std::pair<TcpEndpoint, TcpEndpoint>;
+    // Open connections, the one idle the longest first.
+    using Open = std::list<std::unique_ptr<Connection>>;
 
     static Key KeyOf(const TcpSegment& s) {
         return s.source < s.destination ? Key{s.source, s.destination}
                                         : Key{s.destination, s.source};
     }
 
-    Connection& Find(const TcpSegment& s) {
+    Open::iterator Find(const TcpSegment& s) {
         const Key key = KeyOf(s);
         auto it = byKey_.find(key);
         // A new SYN on a known address pair opens a new connection once the
         // old one has carried data or had another SYN.
         const bool reopened = it != byKey_.end() && s.syn && !s.ack &&
-                              (it->second->hasClientSyn ? it->second->clientSynSeq != s.seq
-                                                        : it->second->anyData);
-        if (it != byKey_.end() && !reopened) return *it->second;
+                              ((*it->second)->hasClientSyn ? (*it->second)->clientSynSeq != s.seq
+                                                           : (*it->second)->anyData);
+        if (it != byKey_.end() && !reopened) {
+            open_.splice(open_.end(), open_, it->second);  // the most recent now
+            return it->second;
+        }
+        if (it != byKey_.end()) Forget(it->second, "connection ends");
+        if (open_.size() >= kMaxOpenConnections) {
+            Forget(open_.begin(), "connection forgotten: too many open at once");
+        }
         auto c = std::make_unique<Connection>();
-        c->id = static_cast<unsigned>(connections_.size() + 1);
+        c->id = ++lastId_;
+        c->key = key;
         // Who is the client: the SYN's sender, the SYN-ACK's receiver, the
         // side away from --port; failing those, the first sender.
         const bool sourceIsServer =
@@ -251,15 +281,24 @@ private:
         c->endpoints[1] = sourceIsServer ? s.source : s.destination;
         for (int dir = 0; dir < 2; ++dir) c->sides[dir] = std::make_unique<Side>(*this, *c, dir);
         Connection& result = *c;
-        byKey_[key] = &result;
-        connections_.push_back(std::move(c));
+        const auto at = open_.insert(open_.end(), std::move(c));
+        byKey_[key] = at;
         if (options_.connection != 0) {
             Decide(result, result.id == options_.connection);
         } else if (options_.port >= 0) {
             Decide(result, result.endpoints[0].port == options_.port ||
                                result.endpoints[1].port == options_.port);
         }
-        return result;
+        return at;
+    }
+
+    // Hands out what the connection still holds and lets it go.
+    void Forget(Open::iterator it, const char* why) {
+        Connection& c = **it;
+        for (auto& side : c.sides) side->reassembler.Finish();
+        for (auto& side : c.sides) side->framer.Finish(why);
+        byKey_.erase(c.key);
+        open_.erase(it);
     }
 
     bool Judge(Connection& c, const uint8_t* header) {
@@ -321,8 +360,9 @@ private:
     uint32_t microseconds_ = 0;
     unsigned long cut_ = 0;  // packets whose bytes the snap length cut
     bool shown_ = false;
-    std::vector<std::unique_ptr<Connection>> connections_;
-    std::map<Key, Connection*> byKey_;
+    Open open_;
+    std::map<Key, Open::iterator> byKey_;
+    unsigned lastId_ = 0;
     bool trouble_ = false;
 };
 

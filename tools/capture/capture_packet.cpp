@@ -44,7 +44,9 @@ bool ParseTcp(const uint8_t* p, std::size_t size, std::size_t wireSize, TcpSegme
     s.source.port = Be16(p);
     s.destination.port = Be16(p + 2);
     s.seq = Be32(p + 4);
+    s.fin = (p[13] & 0x01) != 0;
     s.syn = (p[13] & 0x02) != 0;
+    s.rst = (p[13] & 0x04) != 0;
     s.ack = (p[13] & 0x10) != 0;
     s.payload = p + std::min(header, size);
     s.captured = size > header ? size - header : 0;

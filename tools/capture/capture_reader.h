@@ -30,6 +30,8 @@ struct TcpSegment {
     uint32_t seq = 0;
     bool syn = false;
     bool ack = false;
+    bool fin = false;
+    bool rst = false;
     const uint8_t* payload = nullptr;  // valid until the next Next()
     std::size_t captured = 0;          // payload bytes in the file
     std::size_t length = 0;            // payload bytes on the wire (more when the snap length cut it)

@@ -39,6 +39,15 @@ void TcpStreamReassembler::Segment(uint32_t seq, const uint8_t* data, std::size_
     }
 }
 
+void TcpStreamReassembler::Fin(uint32_t seq) {
+    if (!started_) {
+        started_ = true;
+        base_ = seq;
+    }
+    finSeen_ = true;
+    fin_ = Unwrap(seq);
+}
+
 void TcpStreamReassembler::Place(uint64_t offset, const uint8_t* data, std::size_t size) {
     if (offset + size <= next_) return;  // a retransmission of bytes handed out
     if (offset < next_) {

@@ -35,6 +35,11 @@ public:
     // A segment whose `captured` bytes are in `data`, of `length` bytes on
     // the wire; bytes the capture cut off become a gap at once.
     void Segment(uint32_t seq, const uint8_t* data, std::size_t captured, std::size_t length);
+    // A FIN with this sequence number (the one after its payload): the
+    // stream ends there.
+    void Fin(uint32_t seq);
+    // The FIN came and every byte before it was handed out.
+    bool Ended() const { return finSeen_ && next_ >= fin_; }
 
     // The end of the capture: what still waits behind a hole is handed out
     // after a gap for the hole.
@@ -49,6 +54,8 @@ private:
     Sink sink_;
     bool sawSyn_ = false;
     bool started_ = false;
+    bool finSeen_ = false;
+    uint64_t fin_ = 0;    // the offset where the FIN ends the stream
     uint32_t base_ = 0;   // the sequence number of offset 0
     uint64_t next_ = 0;   // the offset of the next byte to hand out
     std::map<uint64_t, std::vector<uint8_t>> early_;

@@ -83,7 +83,7 @@ Command AddConnectCommand(CLI::App& tool) {
         std::unique_ptr<PcapngWriter> capture;
         if (!options->capture.empty()) {
             std::string error;
-            capture = PcapngWriter::Create(options->capture, error);
+            capture = PcapngWriter::Create(options->capture, "ktutils connect", error);
             if (!capture) {
                 std::fprintf(stderr, "ktutils connect: %s: %s\n", QuoteFileName(options->capture).c_str(),
                              error.c_str());
@@ -97,7 +97,11 @@ Command AddConnectCommand(CLI::App& tool) {
         MessagePrinter printer([&time, json](std::string line) { std::fputs(Stamped(line, json, time).c_str(), stdout); },
                                json ? MessagePrinter::Style::Json : MessagePrinter::Style::Text);
         printer.ShowSecrets(options->showSecrets);
-        return RunClient(options->connect, printer);
+        const int status = RunClient(options->connect, printer);
+        // A capture that misses packets is no record of the exchange; the
+        // writer has said what was lost and why.
+        if (capture && !capture->Finish(options->connect.timeout)) return kExitSystem;
+        return status;
     };
     return {app, run};
 }

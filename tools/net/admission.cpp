@@ -40,4 +40,30 @@ Admission Admit(const ServerSettings& settings, const ConnectRequest& request,
     return admission;
 }
 
+void PendingPlaces::Add(int id) {
+    Remove(id);
+    where_[id] = {false, silent_.insert(silent_.end(), id)};
+}
+
+void PendingPlaces::Heard(int id) {
+    const auto it = where_.find(id);
+    if (it == where_.end()) return;
+    Place& place = it->second;
+    talking_.splice(talking_.end(), place.talking ? talking_ : silent_, place.at);
+    place.talking = true;
+}
+
+void PendingPlaces::Remove(int id) {
+    const auto it = where_.find(id);
+    if (it == where_.end()) return;
+    (it->second.talking ? talking_ : silent_).erase(it->second.at);
+    where_.erase(it);
+}
+
+std::optional<int> PendingPlaces::Next() const {
+    if (!silent_.empty()) return silent_.front();
+    if (!talking_.empty()) return talking_.front();
+    return std::nullopt;
+}
+
 }  // namespace ktutils::tool

@@ -2,14 +2,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ktutils/protocol/ktu_records.h"
 
-// How the reference server answers a connect request: a pure function of its
-// settings, the request and the state of the server, so that every rule can
-// be tested without a socket.
+// How the reference server admits connections and answers a connect
+// request: the request's verdict is a pure function of its settings, the
+// request and the state of the server, so that every rule can be tested
+// without a socket.
 namespace ktutils::tool {
 
 struct ServerSettings {
@@ -51,5 +55,29 @@ struct Admission {
 // wrong challenge, already connected, version, modules, capacity.
 Admission Admit(const ServerSettings& settings, const ConnectRequest& request,
                 const ServerState& state);
+
+// Connections not logged in yet, in the order in which they give up their
+// place to a newcomer when the places (or the descriptors) run out: first
+// those that have sent no request, the oldest first, then the others, the
+// one silent the longest first. A client on its way through the handshake
+// speaks at every step, so idle sockets, whoever holds them and however
+// often they are renewed, go before it.
+class PendingPlaces {
+public:
+    void Add(int id);
+    void Heard(int id);   // a request from it
+    void Remove(int id);  // logged in or gone; an id not held is ignored
+    std::size_t Size() const noexcept { return where_.size(); }
+    // The one to drop for a newcomer; none when none is held.
+    std::optional<int> Next() const;
+
+private:
+    struct Place {
+        bool talking;
+        std::list<int>::iterator at;
+    };
+    std::list<int> silent_, talking_;  // each in the order of giving up
+    std::unordered_map<int, Place> where_;
+};
 
 }  // namespace ktutils::tool

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -35,20 +37,27 @@ public:
 
     // Takes every sealed message out of `out` and queues it for sending.
     void Send(NQMessageBuffer& out);
-    bool HasUnsent() const noexcept { return unsent_ < pending_.size(); }
-    std::size_t UnsentSize() const noexcept { return pending_.size() - unsent_; }
+    // Queues whole messages made before, such as an answer kept for reuse.
+    void Send(const std::vector<uint8_t>& messages);
+    bool HasUnsent() const noexcept { return unsent_ != 0; }
+    std::size_t UnsentSize() const noexcept { return unsent_; }
+    // Memory held for the peer: the queue's, sent or not, and the received
+    // bytes' since they were last all taken. What a bound on memory counts.
+    std::size_t HeldMemory() const noexcept { return queueMemory_ + receivedPeak_; }
+    // Bytes the socket has taken so far: the peer's progress.
+    uint64_t SentTotal() const noexcept { return sentTotal_; }
     // Writes as much of the queue as the socket takes now.
     void Flush();
     // Forgets what is still queued, for a connection that is being dropped.
-    void Abandon() noexcept { unsent_ = pending_.size(); }
+    void Abandon() noexcept;
 
-    // One read of up to kReadSize bytes: how many came, 0 when none were
-    // waiting, -1 once the peer has closed.
+    // One read of up to `most` bytes (kReadSize at most): how many came, 0
+    // when none were waiting, -1 once the peer has closed.
     static constexpr std::size_t kReadSize = 64 * 1024;
-    long Fill();
+    long Fill(std::size_t most = kReadSize);
     // Received bytes not taken as messages yet: at most one partial frame
     // when Next is called until it gives none.
-    std::size_t PendingInput() const noexcept { return received_.PendingInput(); }
+    std::size_t PendingInput() const noexcept { return received_->PendingInput(); }
     // The next whole received message, decoded and printed; none when no
     // whole message is waiting. Raises NQBufferError on a malformed stream.
     std::optional<DecodedMessage> Next();
@@ -62,14 +71,26 @@ public:
 
 private:
     void WaitReady(short events, Clock::time_point deadline);
+    void Queue(const uint8_t* bytes, std::size_t size);
 
     TcpSocket socket_;
     MessagePrinter* printer_;
     unsigned peer_;
-    NQMessageBuffer received_;
+    // Replaced by a fresh one once a burst has been taken, so that its
+    // memory goes back; offsets then count on from receivedBase_.
+    std::unique_ptr<NQMessageBuffer> received_ = std::make_unique<NQMessageBuffer>();
+    uint64_t receivedBase_ = 0;
+    std::size_t receivedPeak_ = 0;  // the most received bytes held since the last fresh one
     NQMessageBuffer sentLog_;  // the sent bytes again, to print them as decoded
-    std::vector<uint8_t> pending_;
-    std::size_t unsent_ = 0;  // pending_[unsent_, size) is not sent yet
+    // The bytes queued, in blocks of kQueueBlock at most, so that a long
+    // queue is never copied to grow and its memory is what it holds; the
+    // first `sentOfFirst_` bytes of the first block have gone out.
+    static constexpr std::size_t kQueueBlock = 64 * 1024;
+    std::deque<std::vector<uint8_t>> queue_;
+    std::size_t sentOfFirst_ = 0;
+    std::size_t unsent_ = 0;
+    std::size_t queueMemory_ = 0;  // the blocks' capacities
+    uint64_t sentTotal_ = 0;
     bool closed_ = false;
     Tap tap_;
 };

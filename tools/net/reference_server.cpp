@@ -29,12 +29,23 @@ volatile std::sig_atomic_t stopPipe = -1;
 
 // Timeouts are checked this often, and a wait lasts no longer.
 constexpr std::chrono::milliseconds kSweepInterval{100};
-// Bytes read from one client in one turn at most, so that a client that
-// floods cannot keep the turn to itself; the rest waits for the next turn.
-constexpr std::size_t kReadBudget = 4 * MessageConnection::kReadSize;
+// Requests are read in pieces of this size, and only when none is left
+// whole: a turn answers a few dozen at most, so what is read ahead waits in
+// memory; a large frame takes several pieces.
+constexpr std::size_t kReadPiece = 4 * 1024;
+// Bytes read from one client in one turn at most: a frame of the largest
+// size, so that a legitimate client's request takes one turn.
+constexpr std::size_t kReadBudget = 64 * 1024 + NQMessageBuffer::kHeaderSize;
 // Received bytes held for one client at most: one frame of the largest size.
 constexpr std::size_t kReceiveLimit =
     NQMessageBuffer::kHeaderSize + NQMessageBuffer::kMaxPayloadSize;
+// Connections taken from the backlog in one turn at most, so that a crowd
+// at the door does not hold up the clients inside.
+constexpr unsigned kAcceptsPerTurn = 64;
+// Accept failing again this soon after its last failure is the same
+// shortage of descriptors, told once: descriptors freed and taken again
+// (clients coming and going) do not make a new one.
+constexpr std::chrono::seconds kShortageEpisode{10};
 
 struct Client {
     Client(unsigned number, TcpSocket socket, MessagePrinter* printer)
@@ -49,9 +60,13 @@ struct Client {
     std::string name;
     Clock::time_point opened = Clock::now();
     Clock::time_point lastHeard = opened;
-    // Since when the client has been holding up its own answers: over the
-    // unsent limit, or closing with its last answer not taken.
+    // Since when the client has been holding up its own answers (over the
+    // unsent limit, or closing with its last answer not taken) without
+    // taking any of them: a slow reader that drains is not stuck.
     std::optional<Clock::time_point> stuckSince;
+    uint64_t sentMark = 0;  // bytes taken by the client when last looked at
+    std::size_t held = 0;   // memory counted in the server's total
+    unsigned long turn = 0;  // the last turn it was served in
     // Set once the last answer is queued: close when it has gone out.
     std::optional<std::string> closing;
 };
@@ -109,14 +124,26 @@ public:
 
 private:
     using Clients = std::unordered_map<int, std::unique_ptr<Client>>;
+    // What is left of a client's share of the current turn.
+    struct Share {
+        unsigned requests = kTurnRequests;
+        std::size_t answerBytes = kTurnAnswerBytes;
+    };
 
+    bool ServerInfoFits();
+    const std::vector<uint8_t>& ServerInfo();
     void AcceptAll();
-    void PauseAccepting(const SocketError& error);
+    void Shortage(const SocketError& error);
+    bool DropPending(const std::string& reason);
     bool Accepting() const;
-    void Pump(Client& client);
-    bool TakeMessages(Client& client);
+    void Serve(int fd);
+    bool Pump(Client& client);
+    bool TakeMessages(Client& client, Share& share);
     bool Reading(const Client& client) const;
     bool Settle(Client& client, Clock::time_point now);
+    void Progress(Client& client, Clock::time_point now);
+    void Account(Client& client);
+    void BoundMemory();
     void Sweep(Clock::time_point now);
     Clients::iterator End(Clients::iterator it);
     void Answer(Client& client, const DecodedMessage& message);
@@ -131,14 +158,32 @@ private:
     EventPoller poller_;
     TcpSocket listener_;
     Clients clients_;
+    PendingPlaces pending_;      // the clients not logged in, by their descriptors
+    std::vector<int> carried_;   // clients whose share ran out with requests waiting
+    unsigned long turn_ = 0;
+    std::size_t held_ = 0;       // memory held for all clients
     std::size_t connected_ = 0;  // clients logged in
     unsigned nextId_ = 1;
     unsigned ended_ = 0;
     std::optional<Clock::time_point> acceptPausedUntil_;
-    bool shortage_ = false;  // accept is failing: told once until it succeeds again
+    std::optional<Clock::time_point> lastShortage_;  // accept last failed for want of descriptors
+    // The ServerInfo answer, made once per number of free places: with many
+    // modules it is the largest answer, and a flood of LookForServer asks
+    // for it again and again.
+    XList<KTUGUID> moduleIds_;
+    std::vector<uint8_t> serverInfo_;
+    uint16_t serverInfoPlaces_ = 0;
 };
 
 int Server::Run() {
+    for (const KTUGuidVersion& module : options_.settings.modules) moduleIds_.Append(module.guid);
+    if (!ServerInfoFits()) {
+        std::fprintf(stderr,
+                     "ktutils serve: %zu modules do not fit in a ServerInfo (its payload is "
+                     "%u bytes at most): offer fewer --module\n",
+                     options_.settings.modules.size(), NQMessageBuffer::kMaxPayloadSize);
+        return kExitUsage;
+    }
     try {
         listener_ = TcpSocket::Listen(options_.host, options_.port);
     } catch (const SocketError& e) {
@@ -157,8 +202,13 @@ int Server::Run() {
         poller_.Watch(listener_.fd(), Accepting(), false);
         auto wait = nextSweep;
         if (acceptPausedUntil_) wait = std::min(wait, *acceptPausedUntil_);
+        // Clients with requests left from the last turn need no event.
+        if (!carried_.empty()) wait = Clock::now();
         const auto timeout =
             std::chrono::duration_cast<std::chrono::milliseconds>(wait - Clock::now()).count();
+        ++turn_;
+        std::vector<int> carried;
+        carried.swap(carried_);
         for (const EventPoller::Ready& ready :
              poller_.Wait(static_cast<int>(std::max<long long>(timeout, 0)))) {
             if (stopRequested != 0) break;  // a full turn can take a while: stop now
@@ -166,10 +216,14 @@ int Server::Run() {
                 wake.Drain();
             } else if (ready.fd == listener_.fd()) {
                 AcceptAll();
-            } else if (const auto it = clients_.find(ready.fd); it != clients_.end()) {
-                Pump(*it->second);
-                if (Settle(*it->second, Clock::now())) End(it);
+            } else {
+                Serve(ready.fd);
             }
+        }
+        // Round robin: each client's share once per turn, those with
+        // requests left after those the system woke.
+        for (const int fd : carried) {
+            if (stopRequested == 0) Serve(fd);
         }
         const auto now = Clock::now();
         if (acceptPausedUntil_ && now >= *acceptPausedUntil_) acceptPausedUntil_.reset();
@@ -182,21 +236,50 @@ int Server::Run() {
     return kExitOk;
 }
 
-bool Server::Accepting() const {
-    return !acceptPausedUntil_ && clients_.size() - connected_ < options_.maxPending;
+bool Server::ServerInfoFits() {
+    NQMessageBuffer out;
+    return KTUMessage2::WriteServerInfo(out, UINT16_MAX, moduleIds_) == 1;
 }
 
+const std::vector<uint8_t>& Server::ServerInfo() {
+    const std::size_t used = connected_;
+    const std::size_t capacity = options_.settings.capacity;
+    const std::size_t free = used < capacity ? capacity - used : 0;
+    const auto places = static_cast<uint16_t>(std::min<std::size_t>(free, UINT16_MAX));
+    if (serverInfo_.empty() || places != serverInfoPlaces_) {
+        NQMessageBuffer out;
+        KTUMessage2::WriteServerInfo(out, places, moduleIds_);
+        serverInfo_ = out.TakeOutput();
+        serverInfoPlaces_ = places;
+    }
+    return serverInfo_;
+}
+
+bool Server::Accepting() const { return !acceptPausedUntil_; }
+
 void Server::AcceptAll() {
-    while (Accepting()) {
+    for (unsigned accepted = 0; accepted < kAcceptsPerTurn && Accepting(); ++accepted) {
         TcpSocket socket;
         try {
             socket = listener_.Accept();
         } catch (const SocketError& e) {
-            PauseAccepting(e);
+            Shortage(e);
+            // A descriptor given up by a connection not logged in is one
+            // for the newcomer; without one, accepting pauses.
+            const bool ownDescriptors = e.code() == EMFILE || e.code() == ENFILE;
+            if (ownDescriptors && DropPending("dropped for a newer connection (no descriptor left)")) {
+                continue;
+            }
+            // With no descriptor left (or no memory for one) the waiting
+            // connection stays in the backlog and accept fails at once each
+            // time it is tried: retrying at every turn would spin.
+            acceptPausedUntil_ = Clock::now() + kAcceptPause;
             return;
         }
         if (!socket.IsOpen()) return;
-        shortage_ = false;
+        if (pending_.Size() >= options_.maxPending) {
+            DropPending("dropped for a newer connection (--max-pending reached)");
+        }
         const int fd = socket.fd();
         auto client = std::make_unique<Client>(nextId_++, std::move(socket),
                                                options_.quiet ? nullptr : &printer_);
@@ -209,43 +292,75 @@ void Server::AcceptAll() {
         }
         poller_.Watch(fd, true, false);
         clients_[fd] = std::move(client);
+        pending_.Add(fd);
+        // Its first request is usually there already: a client that has
+        // spoken keeps its place before the silent ones.
+        Serve(fd);
     }
 }
 
-// With no descriptor left (EMFILE, ENFILE) or no memory for one, the waiting
-// connection stays in the backlog and accept fails at once each time it is
-// tried: retrying at every turn would spin. A pause lets clients leave.
-void Server::PauseAccepting(const SocketError& error) {
-    acceptPausedUntil_ = Clock::now() + kAcceptPause;
-    if (shortage_) return;
-    shortage_ = true;
+// One line per episode of shortage, however often accept fails in it.
+void Server::Shortage(const SocketError& error) {
+    const auto now = Clock::now();
+    const bool told = lastShortage_ && now - *lastShortage_ < kShortageEpisode;
+    lastShortage_ = now;
+    if (told) return;
     printer_.Event(std::string("accepting paused: ") + error.what(),
                    {{"event", "accept-paused"}, {"error", error.what()}});
 }
 
-void Server::Pump(Client& client) {
+// Drops the connection not logged in that gives up its place first; false
+// when there is none.
+bool Server::DropPending(const std::string& reason) {
+    const std::optional<int> fd = pending_.Next();
+    const auto it = fd ? clients_.find(*fd) : clients_.end();
+    if (it == clients_.end()) return false;
+    it->second->link.Abandon();
+    Close(*it->second, reason);
+    End(it);
+    return true;
+}
+
+void Server::Serve(int fd) {
+    const auto it = clients_.find(fd);
+    if (it == clients_.end() || it->second->turn == turn_) return;
+    Client& client = *it->second;
+    client.turn = turn_;
+    const bool more = Pump(client);
+    if (Settle(client, Clock::now())) {
+        End(it);
+    } else {
+        Account(client);
+        if (more) carried_.push_back(fd);
+    }
+    BoundMemory();
+}
+
+// One turn of the client: what it takes of its answers goes out, then its
+// requests are read and answered within its share. True when requests it
+// sent wait for its next turn.
+bool Server::Pump(Client& client) {
+    bool more = false;
     try {
+        client.link.Flush();
+        Share share;
         std::size_t budget = kReadBudget;
-        for (bool held = true; held;) {
-            // Sending first makes room for the answers of what is read next.
-            client.link.Flush();
-            held = TakeMessages(client);
-            while (!held && budget > 0 && Reading(client)) {
-                const long received = client.link.Fill();
-                if (received <= 0) {
-                    if (received < 0) Close(client, "the client closed the connection");
-                    break;
-                }
-                budget -= std::min(budget, static_cast<std::size_t>(received));
-                held = TakeMessages(client);
-                // A short read emptied the socket: another would only say so.
-                if (static_cast<std::size_t>(received) < MessageConnection::kReadSize) break;
+        for (bool emptied = false;;) {
+            if (TakeMessages(client, share)) {
+                more = true;
+                break;
             }
-            client.link.Flush();
-            // Requests held back by the unsent limit get no readiness event
-            // of their own: take them now if the socket took the answers.
-            held = held && !client.closing && client.link.UnsentSize() <= kUnsentLimit;
+            if (emptied || budget == 0 || !Reading(client)) break;
+            const long received = client.link.Fill(kReadPiece);
+            if (received <= 0) {
+                if (received < 0) Close(client, "the client closed the connection");
+                break;
+            }
+            budget -= std::min(budget, static_cast<std::size_t>(received));
+            // A short read emptied the socket: another would only say so.
+            emptied = static_cast<std::size_t>(received) < kReadPiece;
         }
+        client.link.Flush();
     } catch (const NQBufferError& e) {
         // The stream cannot be trusted past a malformed frame: drop it unanswered.
         Event(client, std::string("malformed stream: ") + e.what(),
@@ -256,17 +371,24 @@ void Server::Pump(Client& client) {
         client.link.Abandon();
         Close(client, e.what());
     }
+    return more && !client.closing;
 }
 
-// Answers whole received messages while answers may be queued; true when
-// it stopped at the unsent limit rather than for want of a message.
-bool Server::TakeMessages(Client& client) {
-    while (!client.closing) {
-        if (client.link.UnsentSize() > kUnsentLimit) return true;
+// Answers whole received messages while the client's share of the turn
+// lasts and its answers may be queued; true when the share ran out.
+// Requests held back by the unsent limit wait for the socket to take
+// answers, which its readiness to write tells.
+bool Server::TakeMessages(Client& client, Share& share) {
+    while (!client.closing && client.link.UnsentSize() <= kUnsentLimit) {
+        if (share.requests == 0 || share.answerBytes == 0) return true;
         auto message = client.link.Next();
         if (!message) return false;
         client.lastHeard = Clock::now();
+        if (!client.connected) pending_.Heard(client.link.Socket().fd());
+        const std::size_t before = client.link.UnsentSize();
         Answer(client, *message);
+        --share.requests;
+        share.answerBytes -= std::min(share.answerBytes, client.link.UnsentSize() - before);
     }
     return false;
 }
@@ -280,21 +402,64 @@ bool Server::Reading(const Client& client) const {
 
 // Watches the client for what it needs next; true when it is done with.
 bool Server::Settle(Client& client, Clock::time_point now) {
-    const bool stuck = client.link.UnsentSize() > kUnsentLimit ||
-                       (client.closing && client.link.HasUnsent());
-    if (!stuck) {
-        client.stuckSince.reset();
-    } else if (!client.stuckSince) {
-        client.stuckSince = now;
-    }
+    Progress(client, now);
     if (client.closing && !client.link.HasUnsent()) return true;
     poller_.Watch(client.link.Socket().fd(), Reading(client), client.link.HasUnsent());
     return false;
 }
 
+// Whether the client holds up its own answers, and since when without
+// taking any of them.
+void Server::Progress(Client& client, Clock::time_point now) {
+    const bool stuck = client.link.UnsentSize() > kUnsentLimit ||
+                       (client.closing && client.link.HasUnsent());
+    const uint64_t sent = client.link.SentTotal();
+    if (!stuck) {
+        client.stuckSince.reset();
+    } else if (!client.stuckSince || sent != client.sentMark) {
+        client.stuckSince = now;
+    }
+    client.sentMark = sent;
+}
+
+void Server::Account(Client& client) {
+    held_ -= client.held;
+    client.held = client.link.HeldMemory();
+    held_ += client.held;
+}
+
+// Past the bound on all queues together, the clients holding the most go
+// first: whoever piles up answers pays, not the clients that take theirs.
+void Server::BoundMemory() {
+    while (held_ > options_.maxMemory) {
+        const auto largest = std::max_element(
+            clients_.begin(), clients_.end(),
+            [](const auto& a, const auto& b) { return a.second->held < b.second->held; });
+        if (largest == clients_.end() || largest->second->held == 0) return;
+        largest->second->link.Abandon();
+        Close(*largest->second, "its answers passed the server's memory bound");
+        End(largest);
+    }
+}
+
 void Server::Sweep(Clock::time_point now) {
     for (auto it = clients_.begin(); it != clients_.end();) {
         Client& client = *it->second;
+        if (client.stuckSince) {
+            // A socket takes a little before the system calls it writable
+            // again (with megabytes queued, only once half of them are
+            // gone): a slow reader's progress shows here first.
+            try {
+                client.link.Flush();
+            } catch (const SocketError& e) {
+                client.link.Abandon();
+                Close(client, e.what());
+            }
+            Progress(client, now);
+            // Requests held back by the limit wait in its buffer: no event
+            // tells of them.
+            if (!client.closing && client.link.UnsentSize() <= kUnsentLimit) carried_.push_back(it->first);
+        }
         if (client.stuckSince && now - *client.stuckSince > options_.idleTimeout) {
             // Whatever it has not taken in that time, it will not take.
             client.link.Abandon();
@@ -306,8 +471,14 @@ void Server::Sweep(Clock::time_point now) {
         } else if (!client.closing && now - client.lastHeard > options_.idleTimeout) {
             Close(client, "idle for too long");
         }
-        it = Settle(client, now) ? End(it) : std::next(it);
+        if (Settle(client, now)) {
+            it = End(it);
+        } else {
+            Account(client);
+            ++it;
+        }
     }
+    BoundMemory();
 }
 
 Server::Clients::iterator Server::End(Clients::iterator it) {
@@ -318,6 +489,8 @@ Server::Clients::iterator Server::End(Clients::iterator it) {
     }
     if (client.connected) --connected_;
     ++ended_;
+    held_ -= client.held;
+    pending_.Remove(it->first);
     poller_.Forget(it->first);
     return clients_.erase(it);
 }
@@ -333,16 +506,9 @@ void Server::Event(const Client& client, const std::string& text, nlohmann::orde
 void Server::Answer(Client& client, const DecodedMessage& message) {
     NQMessageBuffer out;
     switch (message.type) {
-    case KTMESSAGETYPE2_LOOKFORSERVER: {
-        XList<KTUGUID> ids;
-        for (const KTUGuidVersion& module : options_.settings.modules) ids.Append(module.guid);
-        const std::size_t used = connected_;
-        const std::size_t capacity = options_.settings.capacity;
-        const std::size_t free = used < capacity ? capacity - used : 0;
-        const auto places = static_cast<uint16_t>(std::min<std::size_t>(free, UINT16_MAX));
-        KTUMessage2::WriteServerInfo(out, places, ids);
+    case KTMESSAGETYPE2_LOOKFORSERVER:
+        client.link.Send(ServerInfo());
         break;
-    }
     case KTMESSAGETYPE2_BEGINCHALLENGE:
         client.challenge = static_cast<uint32_t>(random_());
         client.challengeIssued = true;
@@ -406,6 +572,7 @@ void Server::AnswerConnect(Client& client, const DecodedMessage& message) {
         }
         client.connected = true;
         ++connected_;
+        pending_.Remove(client.link.Socket().fd());
         client.name = request.name;
         const bool dual = message.type == KTMESSAGETYPE2_CHALLENGECONNECTDUAL ||
                           message.type == KTMESSAGETYPE2_CHALLENGECONNECTDUALEX;

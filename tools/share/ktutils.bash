@@ -33,7 +33,7 @@ _ktutils() {
             return
             ;;
         --port | --connection | --info | --bind | --capacity | --protocol-version | --module | --clients | \
-            --timeout | --login-timeout | --max-pending | --name | --password | --pings | --interval)
+            --timeout | --login-timeout | --max-pending | --max-memory | --name | --password | --pings | --interval)
             COMPREPLY=()
             return
             ;;
@@ -67,7 +67,7 @@ _ktutils() {
             ;;
         serve)
             words="--bind --port --capacity --protocol-version --module --deny --clients
-                   --timeout --login-timeout --max-pending --quiet --json --time --show-secrets --capture"
+                   --timeout --login-timeout --max-pending --max-memory --quiet --json --time --show-secrets --capture"
             ;;
         connect)
             words="--form --protocol-version --module --name --password --password-file
