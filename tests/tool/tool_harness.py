@@ -389,7 +389,7 @@ class ServeAbuse(Case):
                 start = time.monotonic()
                 server.p.send_signal(signal.SIGTERM)
                 self.assertEqual(server.p.wait(LIMIT), 0)
-                self.assertLess(time.monotonic() - start, 1.0, clients)  # 100 ms is the aim
+                self.assertLess(time.monotonic() - start, 3.0 if SANITIZED else 1.0, clients)  # 100 ms is the aim
 
     def test_a_log_or_capture_that_stalls_fails_or_loses_its_reader_holds_up_no_client_and_is_told_once(self):
         os.mkfifo(fifo := self.path("fifo"))

@@ -38,14 +38,19 @@ ssize_t WriteOut(void* /*cookie*/, const char* data, std::size_t size) {
     return static_cast<ssize_t>(size);
 }
 
-int CloseOut(void* /*cookie*/) { return close(STDOUT_FILENO); }
+// The stream closes, descriptor 1 stays open: serve's log writer may still be
+// blocked on it in a thread of its own (a reader that never reads), and a
+// descriptor closed under a write may be reused by the next open. The kernel
+// closes it at exit.
+int CloseOut(void* /*cookie*/) { return 0; }
+bool gOwnStream = false;
 
 }  // namespace
 
 void BufferStandardOutput() {
     // A stream of its own over descriptor 1, so that every write's failure
     // keeps its reason; without memory for it, glibc's own stream does.
-    if (std::FILE* out = fopencookie(nullptr, "w", {nullptr, WriteOut, nullptr, CloseOut})) stdout = out;
+    if (std::FILE* out = fopencookie(nullptr, "w", {nullptr, WriteOut, nullptr, CloseOut})) stdout = out, gOwnStream = true;
     std::setvbuf(stdout, gBuffer, _IOLBF, kBufferSize);
 }
 
@@ -83,7 +88,7 @@ int FinishStandardOutput(int status) {
     // last flush may have had nothing left to write.
     const bool clean = flushed && !std::ferror(stdout);
     errno = 0;
-    const bool closed = std::fclose(stdout) == 0;
+    const bool closed = !gOwnStream || std::fclose(stdout) == 0;
     if (error == 0) error = errno;
     if (clean && closed) return status;
     if (error == 0) error = EIO;  // the stream kept no reason
