@@ -24,12 +24,7 @@ extern "C" __attribute__((visibility("default"))) TrustProbe* KtutilsTestTrustPr
 
 // Fails the library's one allocation, the 520-byte wide path, on demand.
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (g_failWidePath && size == 520) return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (...) {
-        return nullptr;
-    }
+    try { return g_failWidePath && size == 520 ? nullptr : ::operator new[](size); } catch (...) { return nullptr; }
 }
 
 namespace {
