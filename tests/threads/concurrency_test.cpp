@@ -1,5 +1,4 @@
-// Eight threads call every exported family at once and must get what one thread
-// alone gets: a binary of its own, which CI runs under ThreadSanitizer.
+// Eight threads call every exported family at once and must get what one thread alone gets.
 #include <algorithm>
 #include <cstdint>
 #include <thread>
