@@ -103,8 +103,7 @@ TEST(VerifyServerComponent, AsksForTheGenericVerifyActionWithThePublishedRecords
         SCOPED_TRACE(::testing::Message() << uiChoice << (file ? ", VerifyFile" : ""));
         ASSERT_EQ(InstalledVerify(file, kProvider, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0).first, 1);
         const GUID generic = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
-        EXPECT_TRUE(g_probe.windowIsNull);
-        EXPECT_EQ(std::memcmp(&g_probe.action, &generic, sizeof generic), 0);
+        EXPECT_TRUE(g_probe.windowIsNull && std::memcmp(&g_probe.action, &generic, sizeof generic) == 0);
         // The eleven-field form: 44 bytes with 4-byte pointers, 76 with 8-byte ones.
         const WINTRUST_DATA& d = g_probe.data;
         EXPECT_EQ(std::tie(d.cbStruct, d.pPolicyCallbackData, d.pSIPClientData, d.dwUIChoice, d.fdwRevocationChecks,
