@@ -1,4 +1,3 @@
-// Names of message types and error codes for logs, and the library's own version.
 #include <gtest/gtest.h>
 
 #include <climits>

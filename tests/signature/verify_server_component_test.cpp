@@ -1,7 +1,5 @@
-// VerifyServerComponent's rule and its use of the trust provider, against a test provider whose
-// answer each case chooses, and VerifyFile's, which must ask alike and pass the status on. The library's
-// code runs from a copy in a fresh folder with the chosen provider beside it, where the library looks
-// for "wintrust.dll".
+// VerifyServerComponent's rule and its use of the trust provider, and VerifyFile's, which must ask alike and pass the
+// status on, against a test provider whose answer each case chooses.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
