@@ -61,14 +61,9 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {  // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead
-        const char *provider, *path;
-        LONG answer;
-        int acceptProviderUnknown, result;
-        uint32_t own = 0;
-        bool failAllocation = false;
-        const char* roots = nullptr;  // for VerifyFile only
-    } cases[] = {
+    // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead; `roots`: for VerifyFile only.
+    const struct { const char *provider, *path; LONG answer; int acceptProviderUnknown, result; uint32_t own = 0;
+                   bool failAllocation = false; const char* roots = nullptr; } cases[] = {
         {"", "c.dll", 0, 1, 0, 0x8007007E}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, 0x8007007F},
         {kProvider, "c.dll", 0, 0, 1}, {kProvider, "c.dll", 0, 1, 1}, {kProvider, "c.dll", kProviderUnknown, 0, 0},
         {kProvider, "c.dll", kProviderUnknown, 1, 1}, {kProvider, "c.dll", kProviderUnknown, -1, 1},
