@@ -83,9 +83,8 @@ TEST(Concurrency, EightThreadsGetTheSingleThreadedResults) {
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
-            for (int round = 0; round < 25; ++round) {
+            for (int round = 0; round < 25; ++round)
                 if (Everything(dir.Path(std::to_string(t))) != expected) mismatches[t] += Words{round};
-            }
         });
     }
     for (std::thread& thread : threads) thread.join();
