@@ -1,4 +1,3 @@
-// The stand-ins for the Windows calls the library makes, where it is not built for Windows.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>

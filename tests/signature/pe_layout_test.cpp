@@ -1,4 +1,3 @@
-// The PE layout reader and the certificate table walker: what they find, and their refusals at each boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
