@@ -135,8 +135,7 @@ TEST_F(SignatureTest, TrustsExactlyTheRootsNamedByTheRootsVariable) {
         roots ? setenv("KTUTILS_TRUST_ROOTS", (kFixtures + roots).c_str(), 1) : unsetenv("KTUTILS_TRUST_ROOTS");
         EXPECT_EQ(ProviderStatus(kFixtures + "pe32-signed.exe"), status) << (roots ? roots : "unset");
         if (roots == nullptr) continue;
-        ktutils::VerifyOptions options;  // the same roots for one call win over the variable, set to the other roots
-        options.trustRoots = kFixtures + roots;
+        const ktutils::VerifyOptions options{kFixtures + roots};  // for one call, over the variable, set to the other roots
         setenv("KTUTILS_TRUST_ROOTS", (kFixtures + (status == 0 ? "other-ca.pem" : "trusted-roots.pem")).c_str(), 1);
         EXPECT_EQ(ktutils::VerifyFile((kFixtures + "pe32-signed.exe").c_str(), options).status, std::uint32_t(status)) << roots;
     }

@@ -46,8 +46,7 @@ std::pair<int, uint32_t> InstalledVerify(bool file, const char* provider, const 
         dlsym(module, "_Z21VerifyServerComponentPcji"));  // VerifyServerComponent(char*, unsigned int, int)
     const auto verifyFile = reinterpret_cast<ktutils::TrustVerdict (*)(const char*, const ktutils::VerifyOptions&)>(
         dlsym(module, "_ZN7ktutils10VerifyFileEPKcRKNS_13VerifyOptionsE"));  // ktutils::VerifyFile
-    ktutils::VerifyOptions options;
-    options.trustRoots = roots == nullptr ? "" : roots, options.uiChoice = uiChoice, options.acceptProviderUnknown = acceptProviderUnknown;
+    const ktutils::VerifyOptions options{roots == nullptr ? "" : roots, uiChoice, acceptProviderUnknown != 0};
     const ktutils::TrustVerdict verdict = file ? verifyFile(path == nullptr ? nullptr : copy.c_str(), options) : ktutils::TrustVerdict{};
     const int result = file ? verdict.trusted : verify(path == nullptr ? nullptr : copy.data(), uiChoice, acceptProviderUnknown);
     // Released by the library before it returned: RTLD_NOLOAD finds nothing.

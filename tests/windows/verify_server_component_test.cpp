@@ -20,8 +20,7 @@ TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
     const char* overrides = std::getenv("WINEDLLOVERRIDES");  // the run without it must not find it
     const bool missing = overrides != nullptr && std::string(overrides) == "wintrust=d";
     ASSERT_TRUE(!missing || !::LoadLibraryA("wintrust.dll"));
-    ktutils::VerifyOptions rooted;
-    rooted.trustRoots = "roots.pem";
+    const ktutils::VerifyOptions rooted{"roots.pem"};
     TempDir dir;
     std::ofstream(dir.Path("component.txt")) << "not a program";
     std::vector<char> self(MAX_PATH * 4);
