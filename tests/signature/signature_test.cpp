@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using ktutils::test::PutU32;
-using Bytes = std::vector<std::uint8_t>;
 constexpr LONG kFileNotFound = static_cast<LONG>(0x80070002);
 const std::string kFixtures = KTUTILS_SIGNATURE_FIXTURES "/";
 const GUID kGenericVerify = WINTRUST_ACTION_GENERIC_VERIFY_V2;

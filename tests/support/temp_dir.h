@@ -34,11 +34,13 @@ private:
     std::error_code m_ignored;  // nothing to do about what another process holds
 };
 
-inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+using Bytes = std::vector<std::uint8_t>;
+
+inline void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+inline Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
