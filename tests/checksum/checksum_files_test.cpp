@@ -158,8 +158,6 @@ TEST_P(FileCRC, IsTheMarkersElseZlibsOverTheWholeFileElseZero) {
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 1000);
     Make(c.file, path, bytes);
     Make(c.marker, path + ".crc", c.bytes);
-    std::vector<std::size_t> reads;  // a file is asked for whole, in one scratch block (the OS may hand it over in parts)
-    ON_CALL(os, Read).WillByDefault([&](auto f, auto b, auto n) { return reads.push_back(n), os.native.Read(f, b, n); });
     Fail(c.seam);
     const long long crc = c.crc == kComputed ? adler32(1, bytes.data(), static_cast<uInt>(bytes.size())) : c.crc;
     EXPECT_EQ(MqFile::GetFileMode(path.c_str()) & (c.file == kNone ? ~0u : 0xF000u),
@@ -168,7 +166,6 @@ TEST_P(FileCRC, IsTheMarkersElseZlibsOverTheWholeFileElseZero) {
     EXPECT_EQ((std::vector<long long>{ResultOf([&] { return GetFileCRC(path.c_str(), &fromMarker); }), fromMarker,
         ResultOf([&] { return GetFileCRC(path.c_str(), nullptr); }), ResultOf([&] { return GetFileCRC2(path.c_str()); }),
         GetFileCRC2(nullptr)}), (std::vector<long long>{crc, c.fromMarker, crc, c.crc2, 0}));
-    if (c.crc == kComputed) { EXPECT_EQ(reads.empty() ? 0 : reads.front(), bytes.size()); }
     MqFile file;  // reads nothing unopened; opens once, to read only: a null name, a second open and a write are refused
     EXPECT_CALL(os, Write).Times(0);
     EXPECT_FALSE(file.Read(&fromMarker, 1) != 0 || file.Open("", file.WriteReplace) != 0 ||
@@ -177,6 +174,18 @@ TEST_P(FileCRC, IsTheMarkersElseZlibsOverTheWholeFileElseZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileCRC, testing::ValuesIn(kReadCases), NameOf<ReadCase>);
+
+// The whole file goes into one scratch block in one read, then into one checksum call: the OS is asked for
+// every byte at once (it may hand them over in several parts), never for a piece of the file at a time.
+TEST_F(Files, ComputeCRCAsksForTheWholeFileInOneRead) {
+    const std::string path = dir.Path("data");
+    const Bytes bytes((3 << 20) + 5, 0x5A);
+    Make(kRegular, path, bytes);
+    std::vector<std::size_t> asked;
+    ON_CALL(os, Read).WillByDefault([&](auto f, auto b, auto n) { return asked.push_back(n), os.native.Read(f, b, n); });
+    EXPECT_EQ(ComputeCRC(path.c_str()), adler32(1, bytes.data(), static_cast<uInt>(bytes.size())));
+    EXPECT_EQ(asked.empty() ? 0 : asked.front(), bytes.size());
+}
 
 // The writers land where, and fail where, an in-place open of the marker for writing would, and leave a
 // whole marker, old (1..8, with `mode` when not 0) or new; `info`: WriteFileInfo, else CreateFileCRCMarker.
