@@ -1,7 +1,6 @@
-// Mode: raw bytes as a received stream, delivered in pieces whose sizes, and the amounts of each message read between
-// deliveries, a few seeds and the first byte pick. Read piece by piece it must give exactly the messages (header fields
-// and payload) and the same end (the same refusal, or the same unconsumed tail) as when it arrives whole, with every
-// byte accounted for: frames back to back from offset 0, then the refused header or the tail.
+// Mode: raw bytes as a received stream, delivered in pieces and read between deliveries in amounts that a few seeds and
+// the first byte pick. Piece by piece it must give exactly the messages (header fields and payload) and the end (refusal
+// or unconsumed tail) that it gives whole, every byte accounted for: frames back to back from 0, then that end.
 #include <algorithm>
 #include <cstdint>
 #include <string>

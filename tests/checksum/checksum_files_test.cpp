@@ -24,7 +24,6 @@ namespace {
 using testing::Return;
 using ktutils::detail::HostOs;
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 enum Thing { kNone, kRegular, kFolder, kFifo, kLink, kDecoyFiles, kDecoyFolders, kNoFolder, kLoop, kLongName, kPlantedLink,
              kOverFourGiB };

@@ -9,22 +9,20 @@ set(empty_run_path_entry "(runpath|rpath): \\[(:|[^]]*::|[^]]*:\\])|Error")  # t
 if(KTUTILS_INSTALL)
   set(prefix "${consumer_dir}/prefix")
   # A fresh prefix each run, so a header removed from the tree is missed.
-  add_test(NAME ktutils-consumer.clean-prefix COMMAND "${CMAKE_COMMAND}" -E rm -rf "${prefix}")
-  add_test(NAME ktutils-consumer.install-prefix COMMAND "${CMAKE_COMMAND}" --install "${PROJECT_BINARY_DIR}" --prefix "${prefix}")
-  set_tests_properties(ktutils-consumer.clean-prefix PROPERTIES FIXTURES_SETUP ktutils-prefix-clean)
-  set_tests_properties(ktutils-consumer.install-prefix PROPERTIES FIXTURES_REQUIRED ktutils-prefix-clean FIXTURES_SETUP ktutils-installed)
+  add_test(NAME ktutils-consumer.install-prefix
+    COMMAND sh -c "rm -rf '${prefix}' && '${CMAKE_COMMAND}' --install '${PROJECT_BINARY_DIR}' --prefix '${prefix}'")
+  set_tests_properties(ktutils-consumer.install-prefix PROPERTIES FIXTURES_SETUP ktutils-installed)
 
   add_test(NAME ktutils-consumer.find-package
     COMMAND "${CMAKE_CTEST_COMMAND}" --build-and-test "${CMAKE_CURRENT_SOURCE_DIR}/consumer" "${consumer_dir}/find-package"
       --build-generator "${CMAKE_GENERATOR}" --build-options ${consumer_options} "-DCMAKE_PREFIX_PATH=${prefix}"
       -DKTUTILS_CONSUMER_MODE=package
       --test-command ktutils-consumer)
-  set_tests_properties(ktutils-consumer.find-package PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
   add_test(NAME ktutils-consumer.pkg-config COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/consumer/pkg_config_build.sh"
     "${CMAKE_CXX_COMPILER}" "${prefix}" "${CMAKE_CURRENT_SOURCE_DIR}/consumer/main.cpp" "${consumer_dir}/pkg-config-consumer"
     "$<NOT:$<BOOL:${BUILD_SHARED_LIBS}>>" "${CMAKE_CXX_FLAGS} ${CMAKE_EXE_LINKER_FLAGS}")
-  set_tests_properties(ktutils-consumer.pkg-config PROPERTIES FIXTURES_REQUIRED ktutils-installed)
+  set_tests_properties(ktutils-consumer.find-package ktutils-consumer.pkg-config PROPERTIES FIXTURES_REQUIRED ktutils-installed)
 
   # The library and the tool of this build tree and of its installation: no run path has an empty entry.
   set(binaries $<TARGET_FILE:ktutils> $<TARGET_FILE:ktutils-protocol-tests> ${prefix}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:ktutils>)

@@ -1,10 +1,7 @@
-// Replaces the global operator new to watch allocations: a binary of its own,
-// so that the other tests keep the sanitizers' new/delete checks.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <iterator>
 #include <new>
 
 #include "tests/support/buffer_test_util.h"

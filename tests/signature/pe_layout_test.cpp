@@ -1,4 +1,3 @@
-// The PE layout reader and the certificate table walker: what they find, and their refusals at each boundary.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,7 +107,7 @@ TEST(WinCertificate, FindsTheFirstEntrysSignedDataOnlyInAWellFormedTable) {
         Bytes file(kTable + std::max<std::uint32_t>(c.tableSize, 8), 0);
         PutU32(file, kTable, c.length);
         PutU32(file, kTable + 4, c.kind);
-        if (c.second >= 0) PutU32(file, kTable + 32, std::uint32_t(c.second)), PutU16(file, kTable + 36, 0x100);
+        if (c.second >= 0) PutU32(file, kTable + 32, std::uint32_t(c.second)), PutU32(file, kTable + 36, 0x100);
         if (c.tableSize == 32) file.back() = c.lastByte;
         const auto found = FindSignedData(file.data(), file.size(), {kTable, c.tableSize});
         EXPECT_EQ(found ? std::int64_t(found->size) : -1, c.found) << c.length << "/" << c.tableSize << "/" << c.second;

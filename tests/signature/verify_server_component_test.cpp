@@ -1,7 +1,5 @@
-// VerifyServerComponent's rule and its use of the trust provider, against a test provider whose
-// answer each case chooses, and VerifyFile's, which must ask alike and pass the status on. The library's
-// code runs from a copy in a fresh folder with the chosen provider beside it, where the library looks
-// for "wintrust.dll".
+// VerifyServerComponent's rule and its use of the trust provider, and VerifyFile's, which must ask alike and pass the
+// status on, against a test provider whose answer each case chooses.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -24,12 +22,7 @@ extern "C" __attribute__((visibility("default"))) TrustProbe* KtutilsTestTrustPr
 
 // Fails the library's one allocation, the 520-byte wide path, on demand.
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (g_failWidePath && size == 520) return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (...) {
-        return nullptr;
-    }
+    try { return g_failWidePath && size == 520 ? nullptr : ::operator new[](size); } catch (...) { return nullptr; }
 }
 
 namespace {
@@ -53,8 +46,7 @@ std::pair<int, uint32_t> InstalledVerify(bool file, const char* provider, const 
         dlsym(module, "_Z21VerifyServerComponentPcji"));  // VerifyServerComponent(char*, unsigned int, int)
     const auto verifyFile = reinterpret_cast<ktutils::TrustVerdict (*)(const char*, const ktutils::VerifyOptions&)>(
         dlsym(module, "_ZN7ktutils10VerifyFileEPKcRKNS_13VerifyOptionsE"));  // ktutils::VerifyFile
-    ktutils::VerifyOptions options;
-    options.trustRoots = roots == nullptr ? "" : roots, options.uiChoice = uiChoice, options.acceptProviderUnknown = acceptProviderUnknown;
+    const ktutils::VerifyOptions options{roots == nullptr ? "" : roots, uiChoice, acceptProviderUnknown != 0};
     const ktutils::TrustVerdict verdict = file ? verifyFile(path == nullptr ? nullptr : copy.c_str(), options) : ktutils::TrustVerdict{};
     const int result = file ? verdict.trusted : verify(path == nullptr ? nullptr : copy.data(), uiChoice, acceptProviderUnknown);
     // Released by the library before it returned: RTLD_NOLOAD finds nothing.
@@ -68,14 +60,9 @@ TEST(VerifyServerComponent, AcceptsSuccessAlwaysAndProviderUnknownOnlyWhenAskedT
     // 259 characters and the terminator fill the 260 places; the emoji takes two.
     const std::string fits(259, 'a'), emoji = "\xF0\x9F\x98\x80", tooLong = fits + "a";
     const std::string pairFits = fits.substr(2) + emoji, pairTooLong = fits.substr(1) + emoji;
-    const struct {  // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead
-        const char *provider, *path;
-        LONG answer;
-        int acceptProviderUnknown, result;
-        uint32_t own = 0;
-        bool failAllocation = false;
-        const char* roots = nullptr;  // for VerifyFile only
-    } cases[] = {
+    // `provider`: "" for none; `own`: not asked, VerifyFile's own status instead; `roots`: for VerifyFile only.
+    const struct { const char *provider, *path; LONG answer; int acceptProviderUnknown, result; uint32_t own = 0;
+                   bool failAllocation = false; const char* roots = nullptr; } cases[] = {
         {"", "c.dll", 0, 1, 0, 0x8007007E}, {KTUTILS_TEST_PROVIDER_WITHOUT_ENTRY, "c.dll", 0, 1, 0, 0x8007007F},
         {kProvider, "c.dll", 0, 0, 1}, {kProvider, "c.dll", 0, 1, 1}, {kProvider, "c.dll", kProviderUnknown, 0, 0},
         {kProvider, "c.dll", kProviderUnknown, 1, 1}, {kProvider, "c.dll", kProviderUnknown, -1, 1},
@@ -108,8 +95,7 @@ TEST(VerifyServerComponent, AsksForTheGenericVerifyActionWithThePublishedRecords
         SCOPED_TRACE(::testing::Message() << uiChoice << (file ? ", VerifyFile" : ""));
         ASSERT_EQ(InstalledVerify(file, kProvider, "servers/caf\xC3\xA9/\xF0\x9F\x98\x80.dll", uiChoice, 0).first, 1);
         const GUID generic = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
-        EXPECT_TRUE(g_probe.windowIsNull);
-        EXPECT_EQ(std::memcmp(&g_probe.action, &generic, sizeof generic), 0);
+        EXPECT_TRUE(g_probe.windowIsNull && std::memcmp(&g_probe.action, &generic, sizeof generic) == 0);
         // The eleven-field form: 44 bytes with 4-byte pointers, 76 with 8-byte ones.
         const WINTRUST_DATA& d = g_probe.data;
         EXPECT_EQ(std::tie(d.cbStruct, d.pPolicyCallbackData, d.pSIPClientData, d.dwUIChoice, d.fdwRevocationChecks,

@@ -6,40 +6,30 @@
 #include "ktutils/host/mqmath/mq_allocator.h"
 #include "ktutils/host/mqmath/xstring.h"
 
+// Every call of the seam, once: mocked, and by default passed on to the native seam.
+#define KTUTILS_HOST_OS_CALLS(X) \
+    X(Handle, OpenForReading, (const char*)) X(Handle, CreateExclusive, (const char*)) X(bool, Remove, (const char*)) \
+    X(bool, StatusOf, (Handle, FileStatus*)) X(bool, StatusOfPath, (const char*, FileStatus*)) \
+    X(Lookup, StatusOfName, (const char*, FileStatus*)) X(std::int64_t, Read, (Handle, void*, std::size_t)) \
+    X(std::int64_t, Write, (Handle, const void*, std::size_t)) X(bool, Flush, (Handle)) X(bool, Close, (Handle)) \
+    X(bool, Rename, (const char*, const char*)) X(bool, MayWrite, (const char*)) X(Handle, OpenForWriting, (const char*)) \
+    X(Handle, CreateUnnamed, (const char*)) X(bool, Link, (Handle, const char*)) X(bool, Truncate, (Handle, std::uint64_t)) \
+    X(bool, Adopt, (Handle, const FileStatus&)) X(void*, MapPages, (std::size_t, bool)) X(void, UnmapPages, (void*, std::size_t))
+#define KTUTILS_MOCK(result, call, arguments) MOCK_METHOD(result, call, arguments, (override));
+#define KTUTILS_NATIVE(result, call, arguments) ON_CALL(*this, call).WillByDefault(testing::Invoke(&native, &HostOs::call));
+
 // A seam that does what the native one does until a test tells it otherwise.
 class MockHostOs : public ktutils::detail::HostOs {
-public:
-    MOCK_METHOD(Handle, OpenForReading, (const char*), (override));
-    MOCK_METHOD(Handle, CreateExclusive, (const char*), (override));
-    MOCK_METHOD(bool, StatusOf, (Handle, ktutils::detail::FileStatus*), (override));
-    MOCK_METHOD(bool, StatusOfPath, (const char*, ktutils::detail::FileStatus*), (override));
-    MOCK_METHOD(Lookup, StatusOfName, (const char*, ktutils::detail::FileStatus*), (override));
-    MOCK_METHOD(std::int64_t, Read, (Handle, void*, std::size_t), (override));
-    MOCK_METHOD(std::int64_t, Write, (Handle, const void*, std::size_t), (override));
-    MOCK_METHOD(bool, Flush, (Handle), (override));
-    MOCK_METHOD(bool, Close, (Handle), (override));
-    MOCK_METHOD(bool, Rename, (const char*, const char*), (override));
-    MOCK_METHOD(bool, Remove, (const char*), (override));
-    MOCK_METHOD(bool, MayWrite, (const char*), (override));
-    MOCK_METHOD(Handle, OpenForWriting, (const char*), (override));
-    MOCK_METHOD(Handle, CreateUnnamed, (const char*), (override));
-    MOCK_METHOD(bool, Link, (Handle, const char*), (override));
-    MOCK_METHOD(bool, Adopt, (Handle, const ktutils::detail::FileStatus&), (override));
-    MOCK_METHOD(bool, Truncate, (Handle, std::uint64_t), (override));
-    MOCK_METHOD(void*, MapPages, (std::size_t, bool), (override));
-    MOCK_METHOD(void, UnmapPages, (void*, std::size_t), (override));
+    using FileStatus = ktutils::detail::FileStatus;
 
+public:
+    KTUTILS_HOST_OS_CALLS(KTUTILS_MOCK)
     HostOs& native = ktutils::detail::NativeHostOs();  // what the seam does by default
-    MockHostOs() {
-#define KTUTILS_NATIVE(method) ON_CALL(*this, method).WillByDefault(testing::Invoke(&native, &HostOs::method))
-        KTUTILS_NATIVE(OpenForReading); KTUTILS_NATIVE(CreateExclusive); KTUTILS_NATIVE(OpenForWriting);
-        KTUTILS_NATIVE(StatusOf); KTUTILS_NATIVE(StatusOfPath); KTUTILS_NATIVE(CreateUnnamed); KTUTILS_NATIVE(Read);
-        KTUTILS_NATIVE(Write); KTUTILS_NATIVE(Truncate); KTUTILS_NATIVE(Flush); KTUTILS_NATIVE(Close); KTUTILS_NATIVE(Rename);
-        KTUTILS_NATIVE(Remove); KTUTILS_NATIVE(StatusOfName); KTUTILS_NATIVE(MayWrite); KTUTILS_NATIVE(Link);
-        KTUTILS_NATIVE(Adopt); KTUTILS_NATIVE(MapPages); KTUTILS_NATIVE(UnmapPages);
-#undef KTUTILS_NATIVE
-    }
+    MockHostOs() { KTUTILS_HOST_OS_CALLS(KTUTILS_NATIVE) }
 };
+#undef KTUTILS_NATIVE
+#undef KTUTILS_MOCK
+#undef KTUTILS_HOST_OS_CALLS
 
 // Installs a seam for one scope; kept scratch blocks, which may remember the seam, are unmapped on the way in and out.
 struct ScopedHostOs {

@@ -20,8 +20,7 @@ TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
     const char* overrides = std::getenv("WINEDLLOVERRIDES");  // the run without it must not find it
     const bool missing = overrides != nullptr && std::string(overrides) == "wintrust=d";
     ASSERT_TRUE(!missing || !::LoadLibraryA("wintrust.dll"));
-    ktutils::VerifyOptions rooted;
-    rooted.trustRoots = "roots.pem";
+    const ktutils::VerifyOptions rooted{"roots.pem"};
     TempDir dir;
     std::ofstream(dir.Path("component.txt")) << "not a program";
     std::vector<char> self(MAX_PATH * 4);
@@ -29,8 +28,7 @@ TEST(VerifyServerComponentOnWindows, RefusesWhatIsNotASignedImage) {
     const std::string program(self.begin(), self.end());  // a valid, unsigned image
     for (std::string path : {program, dir.Path("component.txt"), dir.Path("absent.dll"), dir.Root().string(),
                              program + std::string(MAX_PATH, 'x')}) {
-        EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 0), 0) << path;
-        EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, 1), 0) << path;
+        for (int accept : {0, 1}) EXPECT_EQ(VerifyServerComponent(path.data(), WTD_UI_NONE, accept), 0) << path;
         EXPECT_FALSE(ktutils::VerifyFile(path.c_str()).trusted) << path;
         EXPECT_EQ(ktutils::VerifyFile(path.c_str(), rooted).status, missing ? 0x8007007Eu : 0x80004001u) << path;
     }
